@@ -1,0 +1,25 @@
+# nx_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [RESOURCE_LOCK <lock>])
+# Builds one GoogleTest executable and registers its tests with CTest.
+# Labels: "unit" (also run under ASan+UBSan), "tsan" (run under ThreadSanitizer), "formats", "editor",
+# "registry". A test that touches a shared, fixed-name resource names it as RESOURCE_LOCK.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+function(nx_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET default VISIBILITY_INLINES_HIDDEN OFF)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set(props LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+  if(T_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  if(T_ENV)
+    list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
+endfunction()
