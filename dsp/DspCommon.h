@@ -2,6 +2,7 @@
 // xorshift random generator. Plain data, usable on any thread; nothing here allocates.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace nx {
@@ -73,5 +74,33 @@ struct Xorshift32 {
         return x;
     }
 };
+
+// Audio EQ Cookbook (RBJ) designs, computed in double and stored through Biquad::set. w0 = 2*pi*f0/sr,
+// alpha = sin(w0) / (2*q). The caller keeps f0 inside (0, sr/2). Filter state is left as it was.
+inline void designLowPass(Biquad& b, double f0Hz, double sampleRate, double q) noexcept {
+    const double w = 2.0 * 3.14159265358979323846 * f0Hz / sampleRate;
+    const double c = std::cos(w), alpha = std::sin(w) / (2.0 * q);
+    b.set((1.0 - c) / 2.0, 1.0 - c, (1.0 - c) / 2.0, 1.0 + alpha, -2.0 * c, 1.0 - alpha);
+}
+inline void designHighPass(Biquad& b, double f0Hz, double sampleRate, double q) noexcept {
+    const double w = 2.0 * 3.14159265358979323846 * f0Hz / sampleRate;
+    const double c = std::cos(w), alpha = std::sin(w) / (2.0 * q);
+    b.set((1.0 + c) / 2.0, -(1.0 + c), (1.0 + c) / 2.0, 1.0 + alpha, -2.0 * c, 1.0 - alpha);
+}
+// Band-pass with a constant 0 dB peak gain.
+inline void designBandPass(Biquad& b, double f0Hz, double sampleRate, double q) noexcept {
+    const double w = 2.0 * 3.14159265358979323846 * f0Hz / sampleRate;
+    const double alpha = std::sin(w) / (2.0 * q);
+    b.set(alpha, 0.0, -alpha, 1.0 + alpha, -2.0 * std::cos(w), 1.0 - alpha);
+}
+// High shelf with slope S = 1 (alpha = sin(w0) / 1.41421356), gainDb above f0.
+inline void designHighShelf(Biquad& b, double f0Hz, double sampleRate, double gainDb) noexcept {
+    const double w = 2.0 * 3.14159265358979323846 * f0Hz / sampleRate;
+    const double c = std::cos(w), alpha = std::sin(w) / 1.41421356;
+    const double A = std::pow(10.0, gainDb / 40.0), sa = 2.0 * std::sqrt(A) * alpha;
+    b.set(A * ((A + 1.0) + (A - 1.0) * c + sa), -2.0 * A * ((A - 1.0) + (A + 1.0) * c),
+          A * ((A + 1.0) + (A - 1.0) * c - sa), (A + 1.0) - (A - 1.0) * c + sa,
+          2.0 * ((A - 1.0) - (A + 1.0) * c), (A + 1.0) - (A - 1.0) * c - sa);
+}
 
 } // namespace nx
