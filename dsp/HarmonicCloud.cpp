@@ -1,0 +1,264 @@
+// Harmonic cloud: audio-side ring, hop and glide, additive resynthesis; the worker's loop and the two
+// sequence-locked mailboxes between them.
+#include "dsp/HarmonicCloud.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <ctime>
+#include <numbers>
+#include <system_error>
+
+namespace nx {
+
+namespace {
+constexpr float kTwoPi = static_cast<float>(2.0 * std::numbers::pi);
+// Frequency ratio of each voice's detune.
+const float kVoiceRatio[HarmonicCloud::kNumVoices] = {std::exp2(HarmonicCloud::kVoiceCents[0] / 1200.0f),
+                                                      std::exp2(HarmonicCloud::kVoiceCents[1] / 1200.0f),
+                                                      std::exp2(HarmonicCloud::kVoiceCents[2] / 1200.0f)};
+constexpr int kRingMask = HarmonicCloud::kFrameSize - 1;
+
+// 2 ms; a sleep interrupted by a signal is resumed for the time that remains.
+void sleepTwoMs() noexcept {
+    timespec request{0, 2'000'000};
+    timespec remaining{};
+    while (nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
+}
+} // namespace
+
+HarmonicCloud::~HarmonicCloud() {
+    stopRequested_.store(true, std::memory_order_release);
+    if (worker_.joinable()) worker_.join();
+}
+
+void HarmonicCloud::prepare(double sampleRate) {
+    sampleRate_ = sampleRate > 0.0 ? sampleRate : 44100.0;
+
+    inputRing_.assign(kFrameSize, 0.0f);
+    offlineFrame_.assign(kFrameSize, 0.0f);
+    if (frameBuffer_.empty()) {
+        // First prepare: the worker does not exist yet, so the buffer may be allocated freely. It keeps
+        // its size for the object's life, so the worker never sees it move.
+        frameBuffer_.assign(kFrameSize, 0.0f);
+    } else {
+        // The worker may be copying the frame right now: clear it under the sequence counter, as a
+        // publish does, so that it never accepts a half-cleared frame.
+        const uint32_t s = frameSequence_.load(std::memory_order_relaxed);
+        frameSequence_.store(s + 1, std::memory_order_relaxed);
+        for (float& v : frameBuffer_) std::atomic_ref<float>(v).store(0.0f, std::memory_order_release);
+        frameSequence_.store(s + 2, std::memory_order_release);
+    }
+    offlineAnalyser_.prepare(sampleRate_);
+
+    reset();
+
+    workerSampleRate_.store(sampleRate_, std::memory_order_relaxed);
+    generation_.fetch_add(1, std::memory_order_release);
+    startWorker();
+}
+
+void HarmonicCloud::reset() noexcept {
+    std::fill(inputRing_.begin(), inputRing_.end(), 0.0f);
+    ringWrite_ = 0;
+    hopCounter_ = 0;
+    currentAmps_.fill(0.0f);
+    previousAmps_.fill(0.0f);
+    currentF0_ = previousF0_ = 100.0f;
+    currentF0Shared_.store(100.0f, std::memory_order_relaxed);
+    interpCounter_ = 0;
+    interpLength_ = 512.0f;
+    for (auto& voice : partialPhases_) std::fill(std::begin(voice), std::end(voice), 0.0f);
+    const float third = static_cast<float>(2.0 * std::numbers::pi / 3.0);
+    vibratoPhases_[0] = 0.0f;
+    vibratoPhases_[1] = third;
+    vibratoPhases_[2] = 2.0f * third;
+    tremoloPhase_ = 0.0f;
+
+    offlineAnalyser_.restart();
+    offlinePending_ = HarmonicAnalyser::Result{};
+
+    generation_.fetch_add(1, std::memory_order_release);
+}
+
+void HarmonicCloud::setCharacter(float character) noexcept {
+    if (std::isnan(character)) return;
+    character_ = std::clamp(character, 0.0f, 1.0f);
+}
+
+void HarmonicCloud::startWorker() {
+    if (workerStarted_.exchange(true, std::memory_order_acq_rel)) return;
+    try {
+        worker_ = std::thread([this] { workerLoop(); });
+    } catch (const std::system_error&) {
+        // No thread could be made: the cloud stays silent in real time (offline renders still analyse),
+        // and the next prepare tries again.
+        workerStarted_.store(false, std::memory_order_release);
+    }
+}
+
+void HarmonicCloud::publishFrame() noexcept {
+    const uint32_t s = frameSequence_.load(std::memory_order_relaxed);
+    frameSequence_.store(s + 1, std::memory_order_relaxed);
+    for (int j = 0; j < kFrameSize; ++j)
+        std::atomic_ref<float>(frameBuffer_[static_cast<size_t>(j)])
+            .store(inputRing_[static_cast<size_t>((ringWrite_ + j) & kRingMask)], std::memory_order_release);
+    frameSequence_.store(s + 2, std::memory_order_release);
+}
+
+void HarmonicCloud::latchAnalysis() noexcept {
+    float candidateF0 = currentF0_;
+    std::array<float, kNumHarmonics> candidateAmps = currentAmps_;
+    const uint32_t s1 = resultSequence_.load(std::memory_order_acquire);
+    if ((s1 & 1u) == 0) {
+        const float f0 = resultF0_.load(std::memory_order_acquire);
+        std::array<float, kNumHarmonics> amps;
+        for (int k = 0; k < kNumHarmonics; ++k)
+            amps[static_cast<size_t>(k)] =
+                resultAmps_[static_cast<size_t>(k)].load(std::memory_order_acquire);
+        const uint32_t s2 = resultSequence_.load(std::memory_order_acquire);
+        if (s1 == s2) {
+            candidateF0 = f0;
+            candidateAmps = amps;
+        }
+    }
+    previousF0_ = currentF0_;
+    previousAmps_ = currentAmps_;
+    currentF0_ = candidateF0;
+    currentAmps_ = candidateAmps;
+    currentF0Shared_.store(currentF0_, std::memory_order_relaxed);
+}
+
+bool HarmonicCloud::tryReadFrame(float* dst) noexcept {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const uint32_t s = frameSequence_.load(std::memory_order_acquire);
+        if (s & 1u) continue;
+        if (s == seenFrameSequence_) return false;
+        for (int j = 0; j < kFrameSize; ++j)
+            dst[j] =
+                std::atomic_ref<float>(frameBuffer_[static_cast<size_t>(j)]).load(std::memory_order_acquire);
+        if (frameSequence_.load(std::memory_order_acquire) == s) {
+            seenFrameSequence_ = s;
+            return true;
+        }
+    }
+    return false;
+}
+
+void HarmonicCloud::publishResult(float f0, unsigned voiced, const float* amps) noexcept {
+    const uint32_t s = resultSequence_.load(std::memory_order_relaxed);
+    resultSequence_.store(s + 1, std::memory_order_relaxed);
+    resultVoiced_.store(voiced, std::memory_order_release);
+    resultF0_.store(f0, std::memory_order_release);
+    for (int k = 0; k < kNumHarmonics; ++k)
+        resultAmps_[static_cast<size_t>(k)].store(amps[k], std::memory_order_release);
+    resultSequence_.store(s + 2, std::memory_order_release);
+}
+
+void HarmonicCloud::workerLoop() noexcept {
+    while (!stopRequested_.load(std::memory_order_acquire)) {
+        const int32_t g = generation_.load(std::memory_order_acquire);
+        if (g != seenGeneration_) {
+            seenGeneration_ = g;
+            const double rate = workerSampleRate_.load(std::memory_order_relaxed);
+            try {
+                analyser_.prepare(rate);
+                if (frameCopy_.empty()) frameCopy_.assign(kFrameSize, 0.0f);
+            } catch (...) {
+                // Out of memory: stay unprepared; the next generation tries again.
+            }
+            analyser_.restart();
+            const HarmonicAnalyser::Result r = analyser_.current(0);
+            publishResult(r.f0Hz, 0, r.amps.data());
+        }
+        // In offline mode the audio thread analyses; the worker stays idle.
+        if (!offlineMode_.load(std::memory_order_relaxed) && analyser_.isPrepared() && !frameCopy_.empty() &&
+            tryReadFrame(frameCopy_.data())) {
+            const HarmonicAnalyser::Result r = analyser_.analyse(frameCopy_.data());
+            publishResult(r.f0Hz, r.voiced, r.amps.data());
+            continue;
+        }
+        sleepTwoMs();
+    }
+}
+
+// Offline: the result of the previous frame is latched now and the new frame is analysed for the next
+// hop, which is when a worker that keeps up delivers it in real time.
+void HarmonicCloud::offlineHop() noexcept {
+    previousF0_ = currentF0_;
+    previousAmps_ = currentAmps_;
+    currentF0_ = offlinePending_.f0Hz;
+    currentAmps_ = offlinePending_.amps;
+    currentF0Shared_.store(currentF0_, std::memory_order_relaxed);
+    if (!offlineAnalyser_.isPrepared()) return;
+    const int oldest = ringWrite_;
+    std::copy(inputRing_.begin() + oldest, inputRing_.end(), offlineFrame_.begin());
+    std::copy(inputRing_.begin(), inputRing_.begin() + oldest, offlineFrame_.begin() + (kFrameSize - oldest));
+    offlinePending_ = offlineAnalyser_.analyse(offlineFrame_.data());
+}
+
+void HarmonicCloud::process(const float* in, float* out, int n) noexcept {
+    if (n <= 0) return;
+    if (inputRing_.empty()) { // not prepared
+        std::fill(out, out + n, 0.0f);
+        return;
+    }
+    const bool offline = offlineMode_.load(std::memory_order_relaxed);
+    const float sr = static_cast<float>(sampleRate_);
+    const float phaseScale = static_cast<float>(2.0 * std::numbers::pi / sampleRate_);
+    const float vibratoStep = static_cast<float>(17.592918 / sampleRate_);
+    const float tremoloStep = static_cast<float>(31.415928 / sampleRate_);
+    const float nyquistGuard = 0.49f * sr;
+    const float tremoloDepth = 0.006f * character_;
+
+    for (int i = 0; i < n; ++i) {
+        const float x = in[i];
+        inputRing_[static_cast<size_t>(ringWrite_)] = std::isfinite(x) ? x : 0.0f;
+        ringWrite_ = (ringWrite_ + 1) & kRingMask;
+
+        float t;
+        if (++hopCounter_ >= kHopSize) {
+            hopCounter_ = 0;
+            publishFrame();
+            if (offline)
+                offlineHop();
+            else
+                latchAnalysis();
+            t = 0.0f;
+            interpCounter_ = 1;
+        } else {
+            t = static_cast<float>(interpCounter_) / interpLength_;
+            interpCounter_ = std::min(interpCounter_ + 1, kHopSize);
+        }
+
+        const float f0 = previousF0_ + (currentF0_ - previousF0_) * t;
+        float amps[kNumHarmonics];
+        for (int k = 0; k < kNumHarmonics; ++k)
+            amps[k] = previousAmps_[static_cast<size_t>(k)] +
+                      (currentAmps_[static_cast<size_t>(k)] - previousAmps_[static_cast<size_t>(k)]) * t;
+
+        float sum = 0.0f;
+        for (int v = 0; v < kNumVoices; ++v) {
+            const float vib = std::sin(vibratoPhases_[v]);
+            vibratoPhases_[v] += vibratoStep;
+            if (vibratoPhases_[v] > kTwoPi) vibratoPhases_[v] -= kTwoPi;
+            const float vf = (1.0f + 0.015f * vib) * f0;
+            for (int k = 0; k < kNumHarmonics; ++k) {
+                if (amps[k] < 0.000001f) continue;
+                const float freq = static_cast<float>(k + 1) * kVoiceRatio[v] * vf;
+                if (freq >= nyquistGuard) break;
+                float& phase = partialPhases_[v][k];
+                phase += phaseScale * freq;
+                if (phase > kTwoPi) phase -= kTwoPi;
+                sum += std::sin(phase) * amps[k] / 3.0f;
+            }
+        }
+
+        const float s = std::sin(tremoloPhase_);
+        tremoloPhase_ += tremoloStep;
+        if (tremoloPhase_ > kTwoPi) tremoloPhase_ -= kTwoPi;
+        out[i] = (1.0f + tremoloDepth * s) * sum;
+    }
+}
+
+} // namespace nx
