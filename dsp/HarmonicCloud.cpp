@@ -38,16 +38,17 @@ void HarmonicCloud::prepare(double sampleRate) {
     inputRing_.assign(kFrameSize, 0.0f);
     offlineFrame_.assign(kFrameSize, 0.0f);
     if (frameBuffer_.empty()) {
-        // First prepare: the worker does not exist yet, so the buffer may be allocated freely. It keeps
-        // its size for the object's life, so the worker never sees it move.
+        // First prepare: the worker does not exist yet, so the mailboxes may be allocated freely. They
+        // keep their size for the object's life, so the worker never sees them move.
         frameBuffer_.assign(kFrameSize, 0.0f);
+        result_.assign(kResultSize, 0.0f);
+        result_.beginWrite();
+        result_.store(kResultF0, 100.0f);
+        result_.endWrite();
     } else {
         // The worker may be copying the frame right now: clear it under the sequence counter, as a
         // publish does, so that it never accepts a half-cleared frame.
-        const uint32_t s = frameSequence_.load(std::memory_order_relaxed);
-        frameSequence_.store(s + 1, std::memory_order_relaxed);
-        for (float& v : frameBuffer_) std::atomic_ref<float>(v).store(0.0f, std::memory_order_release);
-        frameSequence_.store(s + 2, std::memory_order_release);
+        frameBuffer_.clear();
     }
     offlineAnalyser_.prepare(sampleRate_);
 
@@ -98,29 +99,21 @@ void HarmonicCloud::startWorker() {
 }
 
 void HarmonicCloud::publishFrame() noexcept {
-    const uint32_t s = frameSequence_.load(std::memory_order_relaxed);
-    frameSequence_.store(s + 1, std::memory_order_relaxed);
+    frameBuffer_.beginWrite();
     for (int j = 0; j < kFrameSize; ++j)
-        std::atomic_ref<float>(frameBuffer_[static_cast<size_t>(j)])
-            .store(inputRing_[static_cast<size_t>((ringWrite_ + j) & kRingMask)], std::memory_order_release);
-    frameSequence_.store(s + 2, std::memory_order_release);
+        frameBuffer_.store(static_cast<size_t>(j),
+                           inputRing_[static_cast<size_t>((ringWrite_ + j) & kRingMask)]);
+    frameBuffer_.endWrite();
 }
 
 void HarmonicCloud::latchAnalysis() noexcept {
     float candidateF0 = currentF0_;
     std::array<float, kNumHarmonics> candidateAmps = currentAmps_;
-    const uint32_t s1 = resultSequence_.load(std::memory_order_acquire);
-    if ((s1 & 1u) == 0) {
-        const float f0 = resultF0_.load(std::memory_order_acquire);
-        std::array<float, kNumHarmonics> amps;
-        for (int k = 0; k < kNumHarmonics; ++k)
-            amps[static_cast<size_t>(k)] =
-                resultAmps_[static_cast<size_t>(k)].load(std::memory_order_acquire);
-        const uint32_t s2 = resultSequence_.load(std::memory_order_acquire);
-        if (s1 == s2) {
-            candidateF0 = f0;
-            candidateAmps = amps;
-        }
+    float copy[kResultSize];
+    // A result being written right now is skipped: the old values hold for one more hop.
+    if (!result_.empty() && result_.tryCopy(copy)) {
+        candidateF0 = copy[kResultF0];
+        std::copy_n(copy + kResultAmps, kNumHarmonics, candidateAmps.begin());
     }
     previousF0_ = currentF0_;
     previousAmps_ = currentAmps_;
@@ -131,13 +124,11 @@ void HarmonicCloud::latchAnalysis() noexcept {
 
 bool HarmonicCloud::tryReadFrame(float* dst) noexcept {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const uint32_t s = frameSequence_.load(std::memory_order_acquire);
+        const uint32_t s = frameBuffer_.sequence();
         if (s & 1u) continue;
         if (s == seenFrameSequence_) return false;
-        for (int j = 0; j < kFrameSize; ++j)
-            dst[j] =
-                std::atomic_ref<float>(frameBuffer_[static_cast<size_t>(j)]).load(std::memory_order_acquire);
-        if (frameSequence_.load(std::memory_order_acquire) == s) {
+        frameBuffer_.copyTo(dst);
+        if (frameBuffer_.sequence() == s) {
             seenFrameSequence_ = s;
             return true;
         }
@@ -146,13 +137,11 @@ bool HarmonicCloud::tryReadFrame(float* dst) noexcept {
 }
 
 void HarmonicCloud::publishResult(float f0, unsigned voiced, const float* amps) noexcept {
-    const uint32_t s = resultSequence_.load(std::memory_order_relaxed);
-    resultSequence_.store(s + 1, std::memory_order_relaxed);
-    resultVoiced_.store(voiced, std::memory_order_release);
-    resultF0_.store(f0, std::memory_order_release);
-    for (int k = 0; k < kNumHarmonics; ++k)
-        resultAmps_[static_cast<size_t>(k)].store(amps[k], std::memory_order_release);
-    resultSequence_.store(s + 2, std::memory_order_release);
+    result_.beginWrite();
+    result_.store(kResultVoiced, voiced ? 1.0f : 0.0f);
+    result_.store(kResultF0, f0);
+    for (int k = 0; k < kNumHarmonics; ++k) result_.store(kResultAmps + static_cast<size_t>(k), amps[k]);
+    result_.endWrite();
 }
 
 void HarmonicCloud::workerLoop() noexcept {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "dsp/HarmonicAnalyser.h"
+#include "dsp/SeqLockBuffer.h"
 
 #include <array>
 #include <atomic>
@@ -57,6 +58,8 @@ private:
     void workerLoop() noexcept;
     void offlineHop() noexcept;
 
+    friend struct HarmonicCloudTestAccess;
+
     // Audio-thread state.
     std::vector<float> inputRing_;
     int32_t ringWrite_ = 0;
@@ -81,16 +84,13 @@ private:
     HarmonicAnalyser::Result offlinePending_;
     std::atomic<bool> offlineMode_{false};
 
-    // Shared with the worker: the frame mailbox (audio -> worker) and the result mailbox (worker -> audio),
-    // each a sequence lock whose counter is odd while its single writer writes. The data are accessed
-    // atomically (release stores, acquire loads), so a reader that sees any value of an unfinished write
-    // also sees the odd counter afterwards and discards its copy.
-    std::vector<float> frameBuffer_;
-    std::atomic<uint32_t> frameSequence_{0};
-    std::atomic<float> resultF0_{100.0f};
-    std::atomic<uint32_t> resultVoiced_{0};
-    std::array<std::atomic<float>, kNumHarmonics> resultAmps_{};
-    std::atomic<uint32_t> resultSequence_{0};
+    // Shared with the worker: the frame mailbox (audio -> worker, 2048 samples, oldest first) and the
+    // result mailbox (worker -> audio: f0 in Hz, voiced as 0 or 1, the eight amplitudes), each written by
+    // one thread only. Both are sized once, before the worker starts, and never move.
+    static constexpr size_t kResultF0 = 0, kResultVoiced = 1, kResultAmps = 2;
+    static constexpr size_t kResultSize = kResultAmps + kNumHarmonics;
+    SeqLockBuffer frameBuffer_;
+    SeqLockBuffer result_;
     std::atomic<double> workerSampleRate_{0.0};
     std::atomic<int32_t> generation_{0};
     std::thread worker_;

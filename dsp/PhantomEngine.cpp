@@ -2,6 +2,8 @@
 // sequence lock, the engines' gains and the final mix. Audio thread except the setters and readers.
 #include "dsp/PhantomEngine.h"
 
+#include "dsp/HarmonicCloud.h"
+#include "dsp/RhythmicEcho.h"
 #include "dsp/XYMorph.h"
 
 #include <algorithm>
@@ -110,6 +112,8 @@ struct PhantomEngine::EngineState {
     std::atomic<float> lastDryWet{0.0f};
 
     // Components, constructed in this order: wash, cloud, echo, shaper.
+    HarmonicCloud cloud;
+    RhythmicEcho echo;
 
     std::vector<float> washInput, localDryMono, washOut, harmonicOut, rhythmicOut, phantomMix, shaperOutL,
         shaperOutR;
@@ -137,6 +141,8 @@ void PhantomEngine::prepare(double sampleRate, int maxBlockSize) {
     store(s.washRootHz, kInitialRootHz);
 
     // Components: wash (then its root to 130 Hz), cloud, echo, shaper.
+    s.cloud.prepare(s.sampleRate);
+    s.echo.prepare(s.sampleRate);
 
     const auto size = static_cast<size_t>(s.maxBlockSize);
     for (std::vector<float>* buffer : {&s.washInput, &s.localDryMono, &s.washOut, &s.harmonicOut,
@@ -146,6 +152,8 @@ void PhantomEngine::prepare(double sampleRate, int maxBlockSize) {
 
 void PhantomEngine::reset() noexcept {
     // Components: wash, cloud, echo, shaper, in this order.
+    state_->cloud.reset();
+    state_->echo.reset();
 }
 
 void PhantomEngine::setXY(float x, float y) noexcept {
@@ -244,6 +252,16 @@ void PhantomEngine::processBlock(const float* inL, const float* inR, const float
     s.anchorSequence.store(seq + 2, std::memory_order_release);
 
     // Configure the components from a, wow and bpm.
+    const float blockBpm = load(s.bpm);
+    s.cloud.setCharacter(a.character);
+    s.echo.setCharacter(a.character);
+    s.echo.setGrainLpHz(a.grainLpHz);
+    s.echo.setGrainEchoes(a.grainEchoes);
+    s.echo.setGrainEchoDecay(a.grainEchoDecay);
+    s.echo.setBpm(blockBpm);
+    s.echo.setFreeze(a.freeze);
+    s.echo.setFreezeTonality(a.freezeTonality);
+    s.echo.setFreezePeaks(a.freezePeaks);
 
     // Local dry mono and the wash input.
     float* const mono = s.localDryMono.data();
@@ -264,8 +282,8 @@ void PhantomEngine::processBlock(const float* inL, const float* inR, const float
     follow(s.localDryMeter, blockRms(mono, n));
     follow(s.peerSumMeter, peerSum != nullptr ? finiteOrZero(blockRms(peerSum, n)) : 0.0f);
 
-    // Harmonic cloud on the local mono (silent until the component is wired in).
-    std::fill_n(s.harmonicOut.data(), n, 0.0f);
+    // Harmonic cloud on the local mono.
+    s.cloud.process(mono, s.harmonicOut.data(), n);
 
     // Wash root: a fixed note, or the detected pitch when it is plausible.
     const int rootNote = s.rootNoteOverride.load(std::memory_order_relaxed);
@@ -291,8 +309,8 @@ void PhantomEngine::processBlock(const float* inL, const float* inR, const float
     // Spectral wash on local mono plus peers (silent until the component is wired in).
     std::fill_n(s.washOut.data(), n, 0.0f);
 
-    // Rhythmic echo: triggered by the local mono, grains cut from peerSum (silent until wired in).
-    std::fill_n(s.rhythmicOut.data(), n, 0.0f);
+    // Rhythmic echo: triggered by the local mono, grains cut from peerSum (null: no peers).
+    s.echo.process(mono, peerSum, s.rhythmicOut.data(), n);
 
     // Engine gains; the mute test looks at the anchor level alone.
     const float harmonicGain = engineGain(a.harmonicLevelDb, load(s.harmonicTrimDb));
@@ -392,7 +410,11 @@ EngineMix PhantomEngine::lastMix() const noexcept {
 }
 
 float PhantomEngine::harmonicF0Hz() const noexcept {
-    return 0.0f; // no pitch until the harmonic cloud is wired in
+    return state_->cloud.currentF0Hz();
+}
+
+void PhantomEngine::setOfflineMode(bool offline) noexcept {
+    state_->cloud.setOfflineMode(offline);
 }
 
 float PhantomEngine::washRootHz() const noexcept {

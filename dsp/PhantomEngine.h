@@ -83,8 +83,12 @@ public:
     // Gains and dry/wet amount of the last block (each value read whole; any thread).
     EngineMix lastMix() const noexcept;
 
-    // Pitch the harmonic cloud currently follows, Hz; 0 when none.
+    // Pitch the harmonic cloud currently follows, Hz (100 until one is detected; the last one is kept
+    // through silence).
     float harmonicF0Hz() const noexcept;
+    // Offline renders: the harmonic analysis runs in step with the audio instead of on its worker thread,
+    // so the same input gives the same output bit for bit. Any thread; takes effect at the next block.
+    void setOfflineMode(bool offline) noexcept;
     // Root the spectral wash currently resonates on, Hz (130 after prepare).
     float washRootHz() const noexcept;
 
