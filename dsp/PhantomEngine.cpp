@@ -3,7 +3,10 @@
 #include "dsp/PhantomEngine.h"
 
 #include "dsp/HarmonicCloud.h"
+#include "dsp/PostMixShaper.h"
 #include "dsp/RhythmicEcho.h"
+#include "dsp/SpectralWashV8.h"
+#include "dsp/UserFilters.h"
 #include "dsp/XYMorph.h"
 
 #include <algorithm>
@@ -111,9 +114,13 @@ struct PhantomEngine::EngineState {
         lastReturnGain{0.0f};
     std::atomic<float> lastDryWet{0.0f};
 
-    // Components, constructed in this order: wash, cloud, echo, shaper.
+    // Components, constructed in this order: wash, cloud, echo, shaper; then the user's high- and
+    // low-pass on the shaped layer.
+    SpectralWashV8 wash;
     HarmonicCloud cloud;
     RhythmicEcho echo;
+    PostMixShaper shaper;
+    UserFilters userFilters;
 
     std::vector<float> washInput, localDryMono, washOut, harmonicOut, rhythmicOut, phantomMix, shaperOutL,
         shaperOutR;
@@ -141,8 +148,12 @@ void PhantomEngine::prepare(double sampleRate, int maxBlockSize) {
     store(s.washRootHz, kInitialRootHz);
 
     // Components: wash (then its root to 130 Hz), cloud, echo, shaper.
+    s.wash.prepare(s.sampleRate);
+    s.wash.setRootHz(kInitialRootHz);
     s.cloud.prepare(s.sampleRate);
     s.echo.prepare(s.sampleRate);
+    s.shaper.prepare(s.sampleRate, s.maxBlockSize);
+    s.userFilters.prepare(s.sampleRate);
 
     const auto size = static_cast<size_t>(s.maxBlockSize);
     for (std::vector<float>* buffer : {&s.washInput, &s.localDryMono, &s.washOut, &s.harmonicOut,
@@ -152,8 +163,11 @@ void PhantomEngine::prepare(double sampleRate, int maxBlockSize) {
 
 void PhantomEngine::reset() noexcept {
     // Components: wash, cloud, echo, shaper, in this order.
+    state_->wash.reset();
     state_->cloud.reset();
     state_->echo.reset();
+    state_->shaper.reset();
+    state_->userFilters.reset();
 }
 
 void PhantomEngine::setXY(float x, float y) noexcept {
@@ -253,6 +267,10 @@ void PhantomEngine::processBlock(const float* inL, const float* inR, const float
 
     // Configure the components from a, wow and bpm.
     const float blockBpm = load(s.bpm);
+    s.wash.setCharacter(a.character);
+    s.wash.setWashLpHz(a.washLpHz);
+    s.wash.setWow(load(s.wow));
+    s.wash.setBpm(blockBpm);
     s.cloud.setCharacter(a.character);
     s.echo.setCharacter(a.character);
     s.echo.setGrainLpHz(a.grainLpHz);
@@ -302,12 +320,12 @@ void PhantomEngine::processBlock(const float* inL, const float* inR, const float
     if (haveRootTarget) {
         s.rootHzSmoother.target = rootTarget;
         s.rootHzSmoother.advance(n);
-        store(s.washRootHz, s.rootHzSmoother.current);
-        // The wash takes the smoothed root here.
+        s.wash.setRootHz(s.rootHzSmoother.current);
+        store(s.washRootHz, s.wash.rootHz()); // the wash keeps its root within 40..600 Hz
     }
 
-    // Spectral wash on local mono plus peers (silent until the component is wired in).
-    std::fill_n(s.washOut.data(), n, 0.0f);
+    // Spectral wash on local mono plus peers.
+    s.wash.process(washIn, s.washOut.data(), n);
 
     // Rhythmic echo: triggered by the local mono, grains cut from peerSum (null: no peers).
     s.echo.process(mono, peerSum, s.rhythmicOut.data(), n);
@@ -346,9 +364,12 @@ void PhantomEngine::processBlock(const float* inL, const float* inR, const float
     follow(s.rhythmicMeter, rhythmicGain * blockRms(rhythmic, n));
     follow(s.phantomMeter, blockRms(mix, n));
 
-    // Post-mix shaper keyed by the dry mono (a pass-through until the component is wired in).
-    std::copy_n(mix, n, s.shaperOutL.data());
-    std::copy_n(mix, n, s.shaperOutR.data());
+    // Post-mix shaper keyed by the dry mono, then the user's high- and low-pass on both channels.
+    s.shaper.setAnchorParams(a);
+    s.shaper.process(mix, mono, s.shaperOutL.data(), s.shaperOutR.data(), n);
+    s.userFilters.setHpHz(load(s.userHpHz));
+    s.userFilters.setLpHz(load(s.userLpHz));
+    s.userFilters.process(s.shaperOutL.data(), s.shaperOutR.data(), n);
 
     const float g = w * returnGain;
     const float* const shapedL = s.shaperOutL.data();

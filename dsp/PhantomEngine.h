@@ -46,8 +46,8 @@ public:
     void setReturnTrimDb(float trimDb) noexcept;     // unclamped
     void setDryWet(float amount) noexcept;           // clamped to [0, 1]
     void setMode(int mode) noexcept;                 // stored as is; only 1 (SEND) changes processing
-    void setUserHpHz(float hz) noexcept;             // unclamped; stored for the plug-in, not processed
-    void setUserLpHz(float hz) noexcept;             // unclamped; stored for the plug-in, not processed
+    void setUserHpHz(float hz) noexcept;             // user high-pass on the layer; 20 Hz and below: off
+    void setUserLpHz(float hz) noexcept;             // user low-pass on the layer; 20 kHz and above: off
     void setWow(float depth) noexcept;               // clamped to [0, 1]
     void setBpm(float bpm) noexcept;                 // not above 0 (or not finite) becomes 0 = no tempo
     void setRootNoteOverride(int midiNote) noexcept; // clamped to [-1, 127]; -1 follows the detected pitch
