@@ -8,7 +8,7 @@ PACKAGES=(
   juce-modules-source-data dpf-source python3-glad libboost-dev
   libfontconfig-dev libx11-dev libxext-dev libxcursor-dev libxrandr-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
-  xvfb x11-apps x11-utils xauth imagemagick libgl1-mesa-dri
+  xvfb x11-apps x11-utils xauth imagemagick libgl1-mesa-dri libxtst-dev
 )
 
 missing=()
