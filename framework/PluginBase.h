@@ -19,8 +19,8 @@ namespace nx {
 
 // Four-character code as a big-endian constant: FourCC("Vonx").
 constexpr uint32_t FourCC(const char (&s)[5]) {
-    return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
-           uint32_t(uint8_t(s[3]));
+    return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) |
+           (uint32_t(uint8_t(s[2])) << 8) | uint32_t(uint8_t(s[3]));
 }
 
 struct PluginConfig {
@@ -80,7 +80,9 @@ public:
     virtual void OnParamChange(int /*paramIdx*/) {}
     // Host threads. Default: the parameters alone.
     virtual bool SerializeState(ByteChunk& chunk) const { return SerializeParams(chunk); }
-    virtual int UnserializeState(const ByteChunk& chunk, int startPos) { return UnserializeParams(chunk, startPos); }
+    virtual int UnserializeState(const ByteChunk& chunk, int startPos) {
+        return UnserializeParams(chunk, startPos);
+    }
     // After a state restore: notifies the editor side of every parameter's value.
     virtual void OnRestoreState() { NotifyAllParamValuesChanged(); }
     // Editor hooks, host's main thread. parent is the host's X11 window id cast to a pointer.
@@ -93,7 +95,9 @@ public:
     const PluginConfig& GetConfig() const { return mConfig; }
     int NParams() const { return static_cast<int>(mParams.size()); }
     Param* GetParam(int idx) { return idx >= 0 && idx < NParams() ? mParams[idx].get() : nullptr; }
-    const Param* GetParam(int idx) const { return idx >= 0 && idx < NParams() ? mParams[idx].get() : nullptr; }
+    const Param* GetParam(int idx) const {
+        return idx >= 0 && idx < NParams() ? mParams[idx].get() : nullptr;
+    }
 
     double GetSampleRate() const { return mSampleRate.load(std::memory_order_relaxed); }
     int GetBlockSize() const { return mBlockSize.load(std::memory_order_relaxed); }
@@ -112,8 +116,11 @@ public:
     // Stored editor size (one packed atomic; any thread).
     void GetEditorSize(int& width, int& height) const;
     void SetEditorSize(int width, int height);
-    // From the editor: stores the size and asks the host to resize its window.
+    // From the editor: stores the size and asks the host to resize its window. Sizes below 1 are refused.
+    // needsPlatformResize is accepted for callers written against the three-argument form; the host
+    // resizes the container either way, and the editor follows its container.
     bool EditorResizeFromUI(int width, int height);
+    bool EditorResizeFromUI(int width, int height, bool needsPlatformResize);
 
     // From the editor: a gesture around value changes. SendParameterValueFromUI sets the value,
     // calls OnParamChange and informs the host.
@@ -148,7 +155,9 @@ public:
     }
 
 protected:
-    // Called by the plug-in's constructor to create its parameters, in id order.
+    // Called by the plug-in's constructor to create its parameters, in id order. The first
+    // config.nParams calls hand out the parameters the base created up front (so GetParam(i) is valid
+    // from the start of the plug-in's constructor); later calls append new ones.
     Param* AddParam();
 
 private:
@@ -159,6 +168,7 @@ private:
 
     PluginConfig mConfig;
     std::vector<std::unique_ptr<Param>> mParams;
+    int mNextParamToInit = 0;
     std::vector<HostPreset> mPresets;
     std::atomic<int> mCurrentPreset{0};
     std::atomic<double> mSampleRate{44100.0};
