@@ -128,7 +128,12 @@ void PostMixShaper::process(const float* in, const float* dry, float* outL, floa
         haasSamples_ = haasTarget;
         widthWeight_ = widthTarget;
     }
-    if (n < 1 || predelayBuffer_.empty()) return;
+    if (n < 1) return;
+    if (predelayBuffer_.empty()) { // not prepared: no rings to run on
+        std::fill(outL, outL + n, 0.0f);
+        std::fill(outR, outR + n, 0.0f);
+        return;
+    }
 
     const bool saturate = sat > 0.001f;
     const bool ducked = duck > 0.001f;

@@ -149,7 +149,11 @@ void SpectralWashV8::rebuildIfDirty() noexcept {
 
 void SpectralWashV8::process(const float* in, float* out, int n) noexcept {
     rebuildIfDirty();
-    if (n <= 0 || wowBuffer_.empty()) return;
+    if (n <= 0) return;
+    if (wowBuffer_.empty()) { // not prepared: no buffers to run on
+        std::fill(out, out + n, 0.0f);
+        return;
+    }
 
     const double sr = sampleRate_;
     const float driftStep = static_cast<float>(2.0 * kPi * 0.07 / sr);

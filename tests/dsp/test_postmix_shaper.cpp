@@ -141,6 +141,12 @@ TEST(PostMixShaper, PrepareSizesRingsForTheRate) {
         {44100.0, 44100.0, 32768, 512}, {48000.0, 48000.0, 32768, 512}, {96000.0, 96000.0, 65536, 1024},
         {0.0, 44100.0, 32768, 512},     {-1.0, 44100.0, 32768, 512},    {1000.0, 1000.0, 1024, 64},
     };
+    {
+        PostMixShaper unprepared; // no rings yet: silence, not a fault
+        std::vector<float> in(64, 0.5f), l(64, 1.0f), r(64, 1.0f);
+        unprepared.process(in.data(), in.data(), l.data(), r.data(), 64);
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(l[i] + r[i], 0.0f) << i;
+    }
     for (const auto& c : cases) {
         PostMixShaper s;
         s.prepare(c.rate, 512);

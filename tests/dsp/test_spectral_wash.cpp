@@ -55,6 +55,12 @@ TEST(SpectralWash, PrepareSizesBuffersForTheRate) {
         {0.0, {1557, 1617, 1491, 1422}, {556, 225}, 1024},
         {10.0, {1, 1, 1, 1}, {1, 1}, 1},
     };
+    {
+        SpectralWashV8 unprepared; // no buffers yet: silence, not a fault
+        std::vector<float> io(64, 0.5f);
+        unprepared.process(io.data(), io.data(), 64);
+        for (float v : io) ASSERT_EQ(v, 0.0f);
+    }
     for (const auto& c : cases) {
         SpectralWashV8 w;
         w.prepare(c.rate);
