@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <dlfcn.h>
-#include <new>
 #include <pthread.h>
 #include <vector>
 
@@ -44,6 +43,7 @@ void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
 void* __libc_realloc(void*, size_t);
 
+// libstdc++'s operator new allocates through malloc, so it is counted here too.
 void* malloc(size_t n) {
     if (tAudioThread) ++gAllocations;
     return __libc_malloc(n);
@@ -70,18 +70,6 @@ int nanosleep(const timespec* req, timespec* rem) {
 }
 }
 
-void* operator new(size_t n) {
-    if (tAudioThread) ++gAllocations;
-    if (void* p = __libc_malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-
 namespace nx {
 namespace {
 
@@ -100,13 +88,16 @@ TEST(PeerExchangeRealtime, PublishAndGatherNeitherAllocateNorLockNorSleep) {
     const std::vector<int> probe = countOnAudioThread([] {
         void* p = std::malloc(16);
         std::free(p);
+        delete new std::vector<int>(4);
         pthread_mutex_t m = PTHREAD_MUTEX_INITIALIZER;
         pthread_mutex_lock(&m);
         pthread_mutex_unlock(&m);
         timespec ts{0, 1};
         nanosleep(&ts, nullptr);
     });
-    ASSERT_EQ(probe, (std::vector<int>{1, 1, 1}));
+    ASSERT_GE(probe[0], 2); // malloc, and operator new at least once
+    ASSERT_EQ(probe[1], 1);
+    ASSERT_EQ(probe[2], 1);
 
     test::ScopedSegmentName seg("realtime");
     NembrixSHM reader(seg.c_str()), peer(seg.c_str()), unattached("../not-a-registry");
