@@ -93,7 +93,13 @@ Nembrix::Nembrix() : PluginBase(MakeConfig()) {
     shm.open();
     if (shm.isConnected()) shm.setSlotName(instanceName);
 
-    // Preset store: created, filled with the factory presets and the user's presets here.
+    // Preset store: the factory presets, then the user's presets read with the parameter keys.
+    presetMgr = std::make_unique<NembrixPresetMgr>("Nembrix", "nxpreset", kNumParams);
+    presetMgr->LoadFactoryPresets();
+    presetMgr->factoryCount = static_cast<int32_t>(presetMgr->presets.size());
+    presetMgr->ScanUserPresets(ParamNames());
+    presetMgr->currentIndex = 0;
+    presetMgr->modified.store(false);
 
     for (std::vector<float>* buffer : {&inL, &inR, &outL, &outR, &peerSum, &sendMono})
         buffer->assign(kDefaultBlockSize, 0.0f);
@@ -103,7 +109,7 @@ Nembrix::Nembrix() : PluginBase(MakeConfig()) {
 }
 
 // Members go in reverse order of declaration: work buffers, registry slot, engine (joining its worker),
-// preset store, then the framework base.
+// undo history, preset store, then the framework base.
 Nembrix::~Nembrix() = default;
 
 void Nembrix::prepareDSP(bool reconnect) {

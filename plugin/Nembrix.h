@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -56,6 +57,33 @@ public:
     // Copies the instance name into out (always NUL-terminated when outSize > 0). Any thread but audio.
     void getInstanceName(char* out, int outSize) const;
 
+    // ---- Presets (editor's UI thread; plugin/NembrixPresets.cpp) -------------------------------------
+    // Loads list entry index into the parameters (each constrained) and the override mask, pushes them to
+    // the engine and tells the host; an index outside the list changes nothing. Records no undo step.
+    void applyPreset(int index);
+    // Saves the current parameters and override mask as the user preset name; false when nothing was
+    // saved (parameters, list and flags then stay as they were).
+    bool savePresetAs(const char* name);
+
+    // ---- Undo history (editor's UI thread; plugin/NembrixUndo.cpp) -----------------------------------
+    struct UndoSnapshot {
+        std::vector<double> values; // every parameter's value, in id order
+        uint32_t overrideMask = 0;  // advOverrideMask at capture time
+    };
+    static constexpr size_t kMaxUndoSteps = 64; // per stack; the oldest step is dropped beyond it
+
+    UndoSnapshot captureSnapshot() const;
+    // Makes s the current state (values constrained), pushes it to the engine, tells the host and marks
+    // the current preset modified.
+    void applyUndoSnapshot(const UndoSnapshot& s);
+    // Records the current state as an undo step and clears the redo steps; the editor calls it before
+    // it starts changing a value.
+    void pushUndoSnapshot();
+    void undo();
+    void redo();
+    bool canUndo() const;
+    bool canRedo() const;
+
     bool isPrepared() const { return prepared.load(std::memory_order_acquire); }
     double preparedSampleRate() const { return sampleRate; }
     int preparedBlockSize() const { return maxBlock; }
@@ -81,6 +109,10 @@ public:
 
     // Preset store (owned; null until created in the constructor).
     std::unique_ptr<NembrixPresetMgr> presetMgr;
+    // Undo history, newest at the back; both guarded by undoMutex, which is never held while a snapshot
+    // is applied.
+    std::deque<UndoSnapshot> undoStack, redoStack;
+    mutable std::mutex undoMutex;
 
     PhantomEngine engine;
     NembrixSHM shm;
