@@ -136,7 +136,7 @@ void PostMixShaper::process(const float* in, const float* dry, float* outL, floa
     }
 
     const bool saturate = sat > 0.001f;
-    const bool ducked = duck > 0.001f;
+    const bool ducked = duck > 0.001f && dry != nullptr; // without a key there is nothing to duck against
     if (saturate) {
         if (ducked)
             run<true, true>(in, dry, outL, outR, n, duck, predelayTarget, haasTarget, widthTarget);

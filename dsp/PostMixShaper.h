@@ -23,8 +23,8 @@ public:
     // moved past its threshold (0.5 for Hz and ms, 0.001 for the 0..1 and width values). NaN never passes.
     void setAnchorParams(const AnchorParams& a) noexcept;
     void rebuildIfDirty() noexcept;
-    // Shapes n samples of in into outL/outR; dry is the ducking key. Non-finite samples of in or dry are
-    // taken as 0. outL/outR may alias in.
+    // Shapes n samples of in into outL/outR; dry is the ducking key (null: no ducking). Non-finite samples
+    // of in or dry are taken as 0. outL/outR may alias in.
     void process(const float* in, const float* dry, float* outL, float* outR, int n) noexcept;
 
     // Read-only views for tests and the editor.

@@ -357,6 +357,12 @@ TEST(PostMixShaper, DuckingFollowsTheDryKey) {
         const Stereo out = run(s, in, &key);
         const double gain = rms(out.l, n - 4410, n) / rms(ref.l, n - 4410, n);
         EXPECT_NEAR(gain, c.expectedGain, c.tol) << c.ducking;
+
+        PostMixShaper keyless; // no key at all: nothing to duck against
+        prepared(keyless, sr, a);
+        Stereo free{std::vector<float>(n), std::vector<float>(n)};
+        keyless.process(in.data(), nullptr, free.l.data(), free.r.data(), n);
+        EXPECT_EQ(free.l, ref.l) << c.ducking;
     }
 }
 
