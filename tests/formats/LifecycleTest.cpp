@@ -57,6 +57,21 @@ TEST(ClapEntry, SecondInitDeinitPairKeepsLiveDescriptor) {
     EXPECT_TRUE(h->process(io, io, 256));
 }
 
+// The counting hooks reach into the modules: creating an instance allocates and takes the factory lock.
+TEST(HookCounters, SeeTheModulesAllocationsAndLocks) {
+    for (Format f : {Format::Clap, Format::Vst3}) {
+        SCOPED_TRACE(formatName(f));
+        auto warm = openInstance(f); // module loaded outside the counted scope
+        ASSERT_TRUE(warm);
+        beginCounting();
+        auto h = openInstance(f);
+        const HookCounts counts = endCounting();
+        ASSERT_TRUE(h);
+        EXPECT_GT(counts.allocations, 10u);
+        EXPECT_GT(counts.locks, 0u);
+    }
+}
+
 TEST(ClapProcessingRestart, StartAndResetOnAudioThreadNeitherAllocateNorLock) {
     auto h = openInstance(Format::Clap);
     ASSERT_TRUE(h);

@@ -1,0 +1,50 @@
+// Private registry segment of one render (see RenderRegistry.h).
+#include "tools/render/RenderRegistry.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace nx::tools {
+
+namespace {
+// Paths unlinked by the signal handler; written before the handler is installed.
+char sSegmentPath[128];
+char sGuardPath[136];
+
+void unlinkSegment() {
+    if (sSegmentPath[0]) shm_unlink(sSegmentPath);
+    if (sGuardPath[0]) shm_unlink(sGuardPath);
+}
+
+extern "C" void onTerminatingSignal(int sig) {
+    unlinkSegment(); // async-signal-safe
+    std::signal(sig, SIG_DFL);
+    raise(sig);
+}
+} // namespace
+
+RenderRegistry::RenderRegistry() {
+    std::random_device rd;
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "nembrix_render_%d_%08x", int(getpid()), unsigned(rd()));
+    mName = buf;
+    std::snprintf(sSegmentPath, sizeof sSegmentPath, "/%s", buf);
+    std::snprintf(sGuardPath, sizeof sGuardPath, "/%s.lock", buf);
+    setenv("NEMBRIX_REGISTRY", buf, 1);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, onTerminatingSignal);
+}
+
+RenderRegistry::~RenderRegistry() {
+    remove();
+}
+
+void RenderRegistry::remove() {
+    unlinkSegment();
+}
+
+} // namespace nx::tools

@@ -1,0 +1,25 @@
+// A registry segment private to one render: NEMBRIX_REGISTRY is set to a name unique to this run before
+// any module loads, so the render never meets a live session's instances, and the segment (with its
+// guard file) is removed when the render ends, on error and on SIGINT/SIGTERM/SIGHUP too.
+#pragma once
+
+#include <string>
+
+namespace nx::tools {
+
+class RenderRegistry {
+public:
+    RenderRegistry();
+    ~RenderRegistry();
+    RenderRegistry(const RenderRegistry&) = delete;
+    RenderRegistry& operator=(const RenderRegistry&) = delete;
+
+    const std::string& name() const { return mName; }
+    // Removes the segment and its guard file now (idempotent).
+    void remove();
+
+private:
+    std::string mName;
+};
+
+} // namespace nx::tools
