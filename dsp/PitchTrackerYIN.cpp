@@ -27,7 +27,8 @@ void PitchTrackerYIN::prepare(double sampleRate, int windowSize, float fMinHz, f
     while (fftSize < windowSize_ + tauMax_ + 1) fftSize <<= 1;
     fft_.prepare(fftSize);
     padded_.assign(static_cast<size_t>(fftSize), 0.0);
-    spectrum_.assign(static_cast<size_t>(fftSize / 2 + 1), {});
+    spectrumRe_.assign(static_cast<size_t>(fftSize / 2 + 1), 0.0);
+    spectrumIm_.assign(static_cast<size_t>(fftSize / 2 + 1), 0.0);
     prefixEnergy_.assign(static_cast<size_t>(windowSize_) + 1, 0.0);
 }
 
@@ -49,16 +50,18 @@ void PitchTrackerYIN::computeDifference(const float* frame) noexcept {
     }
     std::fill(x + w, x + n, 0.0);
 
-    fft_.transform(x, spectrum_.data());
+    double* re = spectrumRe_.data();
+    double* im = spectrumIm_.data();
+    fft_.transform(x, re, im);
     const int half = n / 2;
-    for (int k = 0; k <= half; ++k) x[k] = std::norm(spectrum_[static_cast<size_t>(k)]);
+    for (int k = 0; k <= half; ++k) x[k] = re[k] * re[k] + im[k] * im[k];
     for (int k = half + 1; k < n; ++k) x[k] = x[n - k];
-    fft_.transform(x, spectrum_.data());
+    fft_.transform(x, re, im);
 
     const double scale = 1.0 / n;
     difference_[0] = 0.0f;
     for (int tau = 1; tau <= t; ++tau) {
-        const double r = spectrum_[static_cast<size_t>(tau)].real() * scale;
+        const double r = re[tau] * scale;
         const double d = prefixEnergy_[static_cast<size_t>(w - tau)] +
                          (energy - prefixEnergy_[static_cast<size_t>(tau)]) - 2.0 * r;
         // Rounding can leave a tiny negative value where the exact sum is 0.

@@ -5,7 +5,6 @@
 
 #include "dsp/RealFft.h"
 
-#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -44,9 +43,9 @@ private:
     // The difference function is computed from the autocorrelation (by FFT, zero-padded so that no lag
     // up to tauMax wraps around) and prefix sums of squares, both in double precision.
     RealFft fft_;
-    std::vector<double> padded_;                 // fftSize samples
-    std::vector<std::complex<double>> spectrum_; // fftSize/2 + 1 bins
-    std::vector<double> prefixEnergy_;           // windowSize + 1 partial sums of frame[j]^2
+    std::vector<double> padded_;                  // fftSize samples
+    std::vector<double> spectrumRe_, spectrumIm_; // fftSize/2 + 1 bins
+    std::vector<double> prefixEnergy_;            // windowSize + 1 partial sums of frame[j]^2
 };
 
 } // namespace nx

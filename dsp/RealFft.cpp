@@ -7,22 +7,29 @@
 
 namespace nx {
 
-namespace {
-// Plain product: std::complex's operator* takes a slow path to handle infinities, which is not wanted here.
-inline std::complex<double> mul(std::complex<double> a, std::complex<double> b) noexcept {
-    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
-}
-} // namespace
-
 void RealFft::prepare(int size) {
     n_ = size;
     const int half = size / 2;
-    work_.assign(static_cast<size_t>(half), {});
-    twiddle_.resize(static_cast<size_t>(half));
+    workRe_.assign(static_cast<size_t>(half), 0.0);
+    workIm_.assign(static_cast<size_t>(half), 0.0);
+
+    stageRe_.assign(static_cast<size_t>(half), 0.0);
+    stageIm_.assign(static_cast<size_t>(half), 0.0);
+    for (int span = 2; span <= half; span <<= 1) {
+        for (int k = 0; k < span / 2; ++k) {
+            const double a = -2.0 * std::numbers::pi * k / span;
+            stageRe_[static_cast<size_t>(span / 2 - 1 + k)] = std::cos(a);
+            stageIm_[static_cast<size_t>(span / 2 - 1 + k)] = std::sin(a);
+        }
+    }
+    splitRe_.resize(static_cast<size_t>(half));
+    splitIm_.resize(static_cast<size_t>(half));
     for (int k = 0; k < half; ++k) {
         const double a = -2.0 * std::numbers::pi * k / size;
-        twiddle_[static_cast<size_t>(k)] = {std::cos(a), std::sin(a)};
+        splitRe_[static_cast<size_t>(k)] = std::cos(a);
+        splitIm_[static_cast<size_t>(k)] = std::sin(a);
     }
+
     bitReverse_.resize(static_cast<size_t>(half));
     int bits = 0;
     while ((1 << bits) < half) ++bits;
@@ -34,38 +41,56 @@ void RealFft::prepare(int size) {
     }
 }
 
-void RealFft::transform(const double* in, std::complex<double>* out) noexcept {
+void RealFft::transform(const double* in, double* re, double* im) noexcept {
     const int half = n_ / 2;
-    std::complex<double>* z = work_.data();
+    double* zr = workRe_.data();
+    double* zi = workIm_.data();
+    const int* rev = bitReverse_.data();
     for (int i = 0; i < half; ++i) {
-        const int j = bitReverse_[static_cast<size_t>(i)];
-        z[j] = {in[2 * i], in[2 * i + 1]};
+        zr[rev[i]] = in[2 * i];
+        zi[rev[i]] = in[2 * i + 1];
     }
-    // Complex FFT of half the length; the twiddle of a span-L stage is the full-size table at stride
-    // size / L.
-    for (int span = 2; span <= half; span <<= 1) {
-        const int step = n_ / span;
+    // First stage: span 2, twiddle 1.
+    for (int i = 0; i + 1 < half; i += 2) {
+        const double ur = zr[i], ui = zi[i], vr = zr[i + 1], vi = zi[i + 1];
+        zr[i] = ur + vr;
+        zi[i] = ui + vi;
+        zr[i + 1] = ur - vr;
+        zi[i + 1] = ui - vi;
+    }
+    for (int span = 4; span <= half; span <<= 1) {
         const int h = span / 2;
+        const double* wr = stageRe_.data() + (h - 1);
+        const double* wi = stageIm_.data() + (h - 1);
         for (int start = 0; start < half; start += span) {
+            double* ar = zr + start;
+            double* ai = zi + start;
+            double* br = ar + h;
+            double* bi = ai + h;
             for (int k = 0; k < h; ++k) {
-                const std::complex<double> w = twiddle_[static_cast<size_t>(k * step)];
-                const std::complex<double> u = z[start + k];
-                const std::complex<double> v = mul(w, z[start + k + h]);
-                z[start + k] = u + v;
-                z[start + k + h] = u - v;
+                const double vr = wr[k] * br[k] - wi[k] * bi[k];
+                const double vi = wr[k] * bi[k] + wi[k] * br[k];
+                const double ur = ar[k], ui = ai[k];
+                ar[k] = ur + vr;
+                ai[k] = ui + vi;
+                br[k] = ur - vr;
+                bi[k] = ui - vi;
             }
         }
     }
     // Split: E[k] = (Z[k] + conj(Z[h-k])) / 2, O[k] = (Z[k] - conj(Z[h-k])) / 2i, X[k] = E[k] + W^k O[k].
-    out[0] = {z[0].real() + z[0].imag(), 0.0};
-    out[half] = {z[0].real() - z[0].imag(), 0.0};
+    re[0] = zr[0] + zi[0];
+    im[0] = 0.0;
+    re[half] = zr[0] - zi[0];
+    im[half] = 0.0;
     for (int k = 1; k < half; ++k) {
-        const std::complex<double> a = z[k];
-        const std::complex<double> b = std::conj(z[half - k]);
-        const std::complex<double> even = 0.5 * (a + b);
-        const std::complex<double> d = a - b;
-        const std::complex<double> odd = {0.5 * d.imag(), -0.5 * d.real()};
-        out[k] = even + mul(twiddle_[static_cast<size_t>(k)], odd);
+        const double ar = zr[k], ai = zi[k];
+        const double br = zr[half - k], bi = -zi[half - k]; // conj(Z[h-k])
+        const double er = 0.5 * (ar + br), ei = 0.5 * (ai + bi);
+        const double dr = ar - br, di = ai - bi;
+        const double orr = 0.5 * di, oi = -0.5 * dr; // (a - b) / 2i
+        re[k] = er + splitRe_[static_cast<size_t>(k)] * orr - splitIm_[static_cast<size_t>(k)] * oi;
+        im[k] = ei + splitRe_[static_cast<size_t>(k)] * oi + splitIm_[static_cast<size_t>(k)] * orr;
     }
 }
 

@@ -3,7 +3,6 @@
 // allocates nothing and may run on any single thread (one object per thread).
 #pragma once
 
-#include <complex>
 #include <vector>
 
 namespace nx {
@@ -14,14 +13,21 @@ public:
     void prepare(int size);
     int size() const noexcept { return n_; }
 
-    // in: size() real samples. out: size()/2 + 1 bins, out[k] = sum_j in[j] * exp(-2*pi*i*j*k/size).
-    void transform(const double* in, std::complex<double>* out) noexcept;
+    // in: size() real samples. re, im: size()/2 + 1 bins each,
+    // re[k] + i im[k] = sum_j in[j] * exp(-2 pi i j k / size).
+    void transform(const double* in, double* re, double* im) noexcept;
 
 private:
     int n_ = 0;
-    std::vector<std::complex<double>> work_;    // size/2 points of the packed complex FFT
-    std::vector<std::complex<double>> twiddle_; // exp(-2*pi*i*k/size), k = 0..size/2-1
-    std::vector<int> bitReverse_;               // permutation of size/2 points
+    // Work arrays of the half-length complex FFT, real and imaginary parts apart so that the butterfly
+    // loops run over contiguous memory.
+    std::vector<double> workRe_, workIm_;
+    // Twiddles of each stage, contiguous per stage: the stage of span L uses entries L/2 - 1 .. L - 2,
+    // exp(-2 pi i k / L) for k = 0 .. L/2 - 1.
+    std::vector<double> stageRe_, stageIm_;
+    // exp(-2 pi i k / size), k = 0 .. size/2 - 1, for separating the two packed real spectra.
+    std::vector<double> splitRe_, splitIm_;
+    std::vector<int> bitReverse_; // permutation of size/2 points
 };
 
 } // namespace nx
