@@ -6,6 +6,16 @@
 
 namespace nx {
 
+namespace {
+
+// The plug-in's maximum block; one below 1 means the plug-in prepared for its default of 4096.
+int EffectiveBlockSize(const PluginBase& plug) {
+    const int n = plug.GetBlockSize();
+    return n < 1 ? 4096 : n;
+}
+
+} // namespace
+
 void AudioBridge::Prepare(int maxFrames) {
     if (maxFrames < 1) maxFrames = 4096;
     for (int c = 0; c < kMaxChannels; ++c) {
@@ -46,7 +56,7 @@ void AudioBridge::Process(PluginBase& plug, double* const* inputs, int nIn, doub
     }
     nIn = inputs ? std::clamp(nIn, 0, kMaxChannels) : 0;
     nOut = outputs ? std::clamp(nOut, 0, kMaxChannels) : 0;
-    const int piece = std::max(1, plug.GetBlockSize());
+    const int piece = EffectiveBlockSize(plug);
     for (int done = 0; done < nFrames; done += piece) {
         const int n = std::min(piece, nFrames - done);
         double* ins[kMaxChannels] = {nullptr, nullptr};
@@ -64,15 +74,12 @@ void AudioBridge::Process(PluginBase& plug, float* const* inputs, int nIn, float
         CopyThrough(inputs, nIn, outputs, nOut, nFrames);
         return;
     }
-    // Not prepared (a host that skipped its set-up call): pass the audio through rather than process
-    // without buffers.
-    if (mMaxFrames < 1) {
-        CopyThrough(inputs, nIn, outputs, nOut, nFrames);
-        return;
-    }
+    // A host that never made its set-up call: the first block prepares, once, as the plug-in itself
+    // does in that case.
+    if (mMaxFrames < 1) Prepare(plug.GetBlockSize());
     nIn = inputs ? std::clamp(nIn, 0, kMaxChannels) : 0;
     nOut = outputs ? std::clamp(nOut, 0, kMaxChannels) : 0;
-    const int piece = std::min(mMaxFrames, std::max(1, plug.GetBlockSize()));
+    const int piece = std::min(mMaxFrames, EffectiveBlockSize(plug));
     for (int done = 0; done < nFrames; done += piece) {
         const int n = std::min(piece, nFrames - done);
         double* ins[kMaxChannels] = {nullptr, nullptr};

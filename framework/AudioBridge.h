@@ -1,7 +1,7 @@
 // Carries one host audio block into PluginBase::ProcessBlock: 32-bit host buffers are converted to the
 // double work buffers sized in Prepare, and a host block longer than the prepared maximum is processed in
 // pieces of at most that size. Prepare runs on the host's set-up thread; Process on the audio thread,
-// where it allocates nothing and takes no lock.
+// where it allocates nothing and takes no lock (except once, when the host never made its set-up call).
 #pragma once
 
 #include "framework/PluginBase.h"

@@ -146,16 +146,18 @@ TEST(AudioBridge, BypassCopiesBitExactlyWithoutCallingThePlugIn) {
     EXPECT_EQ(ol, std::vector<double>(8, 0.0));
 }
 
-TEST(AudioBridge, UnpreparedFloatPathPassesAudioThrough) {
+TEST(AudioBridge, AHostThatSkipsItsSetUpGetsTheFirstBlockPrepared) {
     RecordingPlug plug;
-    nx::AudioBridge bridge; // a host that never called its set-up
-    auto l = Ramp<float>(8, 1.f);
-    std::vector<float> o(8);
+    plug.SetBlockSize(0); // a host that never said: the plug-in's default of 4096 applies
+    nx::AudioBridge bridge;
+    auto l = Ramp<float>(5000, 1.f);
+    std::vector<float> o(5000);
     float* in[1] = {l.data()};
     float* out[1] = {o.data()};
-    bridge.Process(plug, in, 1, out, 1, 8, false);
-    EXPECT_TRUE(plug.pieces.empty());
-    EXPECT_EQ(o, l);
+    bridge.Process(plug, in, 1, out, 1, 5000, false);
+    EXPECT_EQ(bridge.PreparedFrames(), 4096);
+    EXPECT_EQ(plug.pieces, (std::vector<int>{4096, 904}));
+    EXPECT_EQ(o[4500], 2.f * l[4500]);
 }
 
 } // namespace

@@ -378,7 +378,7 @@ struct ByteStreams {
             ++self->reads;
             if (self->fail) return -1;
             const size_t n = std::min<uint64_t>({size, self->chunk, self->bytes.size() - self->readPos});
-            std::memcpy(buf, self->bytes.data() + self->readPos, n);
+            if (n) std::memcpy(buf, self->bytes.data() + self->readPos, n);
             self->readPos += n;
             return static_cast<int64_t>(n);
         }};

@@ -90,7 +90,7 @@ public:
     tresult PLUGIN_API read(void* buffer, int32 numBytes, int32* numBytesRead) override {
         ++reads;
         const size_t n = std::min({static_cast<size_t>(numBytes), piece, bytes.size() - pos});
-        std::memcpy(buffer, bytes.data() + pos, n);
+        if (n) std::memcpy(buffer, bytes.data() + pos, n);
         pos += n;
         if (numBytesRead) *numBytesRead = static_cast<int32>(n);
         return kResultOk;
