@@ -7,6 +7,9 @@
 #include "framework/PluginBase.h"
 #include "peerlink/NembrixSHM.h"
 #include "plugin/NembrixParams.h"
+#if NX_HAS_UI
+#include "ui/NembrixUI.h"
+#endif
 
 #include <atomic>
 #include <cstdint>
@@ -41,6 +44,12 @@ public:
     bool SerializeState(ByteChunk& chunk) const override;
     int UnserializeState(const ByteChunk& chunk, int startPos) override;
     void OnRestoreState() override;
+    // Editor hooks, host's main thread (plugin/NembrixEditor.cpp). Without the editor built they open
+    // nothing.
+    void* OpenWindow(void* parent) override;
+    void CloseWindow() override;
+    void ConstrainEditorResize(int& width, int& height) const override;
+    void OnParentWindowResize(int width, int height) override;
 
     // ---- Own operations -----------------------------------------------------------------------------
     // (Re)prepares engine and work buffers for the framework's sample rate and block size, attaches to the
@@ -119,6 +128,9 @@ public:
     std::atomic<uint64_t> mutedPeerIds[kMutedPeerEntries] = {};
     std::atomic<int32_t> linkSlot{0};      // LinkSlot clamped to 0..16
     std::atomic<uint64_t> linkedPeerId{0}; // the peer linkSlot resolved to; 0 = none
+#if NX_HAS_UI
+    NembrixUI ui; // the editor; closed until the host opens it, joined before the registry and engine go
+#endif
 
 private:
     // Audio work buffers: grown by prepareDSP only, never shrunk.
