@@ -42,6 +42,7 @@ struct PresetValues {
 bool findPreset(const std::string& name, PresetValues& out, std::string& error) {
     NembrixPresetMgr mgr;
     mgr.LoadFactoryPresets();
+    mgr.factoryCount = int32_t(mgr.presets.size()); // the built-in entries survive the user scan
     mgr.ScanUserPresets(kParamKeys);
     std::lock_guard<std::recursive_mutex> lock(mgr.mutex);
     const Preset* hit = nullptr;
