@@ -196,10 +196,21 @@ void Nembrix::ProcessBlock(double** inputs, double** outputs, int nFrames) {
 
     std::fill_n(peerSum.data(), n, 0.0f);
     if (attached) {
-        shm.gather(peerSum.data(), n, linkSlot.load(std::memory_order_relaxed),
-                   linkedPeerId.load(std::memory_order_relaxed), mutedPeerIds);
-        if (n >= 1) engine.processBlock(inL.data(), inR.data(), peerSum.data(), outL.data(), outR.data(), n);
-        shm.publish(engine.localDryMono(), n);
+        // A peer ring holds kRingSamples samples: a longer host block is exchanged and processed in
+        // pieces of at most that length, so no part of it loses its peer signal. An empty block still
+        // refreshes the heartbeat.
+        const int link = linkSlot.load(std::memory_order_relaxed);
+        const uint64_t linked = linkedPeerId.load(std::memory_order_relaxed);
+        int done = 0;
+        do {
+            const int piece = std::min(n - done, kRingSamples);
+            shm.gather(peerSum.data() + done, piece, link, linked, mutedPeerIds);
+            if (piece >= 1)
+                engine.processBlock(inL.data() + done, inR.data() + done, peerSum.data() + done,
+                                    outL.data() + done, outR.data() + done, piece);
+            shm.publish(engine.localDryMono(), piece);
+            done += piece;
+        } while (done < n);
     } else if (n >= 1) {
         engine.processBlock(inL.data(), inR.data(), nullptr, outL.data(), outR.data(), n);
     }
