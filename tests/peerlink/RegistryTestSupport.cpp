@@ -100,7 +100,8 @@ bool makeFixtureSegment(const char* name, size_t sizeBytes, uint32_t magic,
     return ok;
 }
 
-PeerProcess::PeerProcess(const char* segment) {
+PeerProcess::PeerProcess(const char* segment, const char* program) {
+    if (!program) program = NX_REGISTRY_PEER_PATH;
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0) return;
     if (pipe2(fromChild, O_CLOEXEC) != 0) {
@@ -112,7 +113,7 @@ PeerProcess::PeerProcess(const char* segment) {
     if (pid == 0) {
         dup2(toChild[0], 0);
         dup2(fromChild[1], 1);
-        execl(NX_REGISTRY_PEER_PATH, NX_REGISTRY_PEER_PATH, segment, static_cast<char*>(nullptr));
+        execl(program, program, segment, static_cast<char*>(nullptr));
         _exit(127);
     }
     ::close(toChild[0]);

@@ -58,10 +58,11 @@ struct FixtureSlot {
 bool makeFixtureSegment(const char* name, size_t sizeBytes, uint32_t magic,
                         const std::vector<FixtureSlot>& slots);
 
-// A helper process with up to four registry handles on one segment (see RegistryPeer.cpp).
+// A helper process on one segment: by default nx_registry_peer with up to four registry handles (see
+// RegistryPeer.cpp); program names another helper taking the segment as its only argument.
 class PeerProcess {
 public:
-    explicit PeerProcess(const char* segment);
+    explicit PeerProcess(const char* segment, const char* program = nullptr);
     ~PeerProcess(); // kills it if still running
     PeerProcess(const PeerProcess&) = delete;
     PeerProcess& operator=(const PeerProcess&) = delete;
