@@ -113,9 +113,11 @@ bool ClapPlugin::StartProcessing(const clap_plugin_t* plugin) {
     ClapPlugin* self = From(plugin);
     if (!self) return false;
     // Audio thread: the light restart only (no allocation, no lock).
-    self->mPlug->OnProcessingRestart();
-    self->mProcessing.store(true, std::memory_order_release);
-    return true;
+    return Guarded(false, [&] {
+        self->mPlug->OnProcessingRestart();
+        self->mProcessing.store(true, std::memory_order_release);
+        return true;
+    });
 }
 
 void ClapPlugin::StopProcessing(const clap_plugin_t* plugin) {
@@ -123,7 +125,12 @@ void ClapPlugin::StopProcessing(const clap_plugin_t* plugin) {
 }
 
 void ClapPlugin::Reset(const clap_plugin_t* plugin) {
-    if (ClapPlugin* self = From(plugin)) self->mPlug->OnProcessingRestart();
+    ClapPlugin* self = From(plugin);
+    if (!self) return;
+    try {
+        self->mPlug->OnProcessingRestart();
+    } catch (...) {
+    }
 }
 
 clap_process_status ClapPlugin::Process(const clap_plugin_t* plugin, const clap_process_t* process) {

@@ -240,8 +240,10 @@ tresult PLUGIN_API Vst3Plugin::setupProcessing(ProcessSetup& setup) {
 
 tresult PLUGIN_API Vst3Plugin::setProcessing(TBool state) {
     // May run on the audio thread: only the light restart, which neither allocates nor locks.
-    if (state) mPlug->OnProcessingRestart();
-    return kResultOk;
+    return Guarded<tresult>(kInternalError, [&]() -> tresult {
+        if (state) mPlug->OnProcessingRestart();
+        return kResultOk;
+    });
 }
 
 tresult PLUGIN_API Vst3Plugin::process(ProcessData& data) {
