@@ -57,6 +57,8 @@ public:
 private:
     void workerLoop() noexcept;
     void offlineHop() noexcept;
+    template <bool kExactSines>
+    void render(const float* in, float* out, int n) noexcept;
 
     friend struct HarmonicCloudTestAccess;
 
@@ -76,6 +78,7 @@ private:
     double sampleRate_ = 44100.0;
     float character_ = 0.5f;
     std::atomic<float> currentF0Shared_{100.0f}; // currentF0 for other threads
+    bool exactSines_ = false; // std::sin for every oscillator: the reference the fast form is held to
 
     // Offline analysis, run on the audio thread: its own analyser, a contiguous frame and the result
     // that the next hop latches.
