@@ -5,6 +5,9 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -132,10 +135,29 @@ TEST(ParamText, ParsingAcceptsLeadingNumbersAndRejectsTheRest) {
     EXPECT_FALSE(gain.FromDisplayText(nullptr, v));
 }
 
+// Switches LC_NUMERIC to a locale with a decimal comma, building one in a temporary folder when the
+// system has none installed; false when that is impossible here.
+bool UseDecimalCommaLocale(std::string& builtDir) {
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) return true;
+    char dir[] = "/tmp/nx-locale-XXXXXX";
+    if (!mkdtemp(dir)) return false;
+    const std::string cmd =
+        std::string("localedef -i de_DE -f UTF-8 ") + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) == -1) return false;
+    builtDir = dir;
+    setenv("LOCPATH", dir, 1);
+    return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+}
+
 TEST(ParamText, IgnoresTheProcessLocale) {
     // A host running under a locale with a decimal comma must still see and parse "0.500".
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
-        GTEST_SKIP() << "no locale with a decimal comma installed";
+    std::string builtDir;
+    const bool haveLocale = UseDecimalCommaLocale(builtDir);
+    if (!builtDir.empty()) std::filesystem::remove_all(builtDir); // already loaded when it was built
+    if (!haveLocale) GTEST_SKIP() << "no locale with a decimal comma available";
+    char probe[16];
+    std::snprintf(probe, sizeof(probe), "%.1f", 0.5);
+    ASSERT_STREQ(probe, "0,5") << "the locale is active";
     ParamPtr p = DoubleParam(0.5, 0, 1, 0.001);
     EXPECT_EQ(p->DisplayText(0.5), "0.500");
     double v = 0;
