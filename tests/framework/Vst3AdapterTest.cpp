@@ -26,16 +26,6 @@
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
-namespace Steinberg {
-// The test host's own definitions of the editor interface ids (the module has its own, hidden).
-DEF_CLASS_IID(IPlugView)
-DEF_CLASS_IID(IPlugFrame)
-DEF_CLASS_IID(IPlugViewContentScaleSupport)
-DEF_CLASS_IID(Linux::ITimerHandler)
-DEF_CLASS_IID(Linux::IEventHandler)
-DEF_CLASS_IID(Linux::IRunLoop)
-} // namespace Steinberg
-
 namespace {
 
 using GetFactoryProc = IPluginFactory* (*)();
