@@ -431,6 +431,10 @@ TEST_F(ClapAdapter, StateSurvivesOneByteStreamsAndRejectsBadStreams) {
     params->get_value(plugin, kRoot, &v);
     EXPECT_EQ(v, 64.0);
     EXPECT_GT(host.callbacks.load(), 0) << "values changed: the host is asked for a main-thread callback";
+    plugin->on_main_thread(plugin);
+    EXPECT_EQ(host.rescans.load(), 1) << "the host re-reads the values";
+    plugin->on_main_thread(plugin);
+    EXPECT_EQ(host.rescans.load(), 1) << "once";
 
     struct Case {
         const char* what;

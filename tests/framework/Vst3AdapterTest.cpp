@@ -618,6 +618,15 @@ TEST_F(Vst3Adapter, EditorCallsReachTheHostOnTheRunLoopThreadOnly) {
     ASSERT_EQ(frame.resizes, std::vector<std::string>{"640x480"});
     EXPECT_EQ(frame.resizeThreads[0], std::this_thread::get_id());
 
+    // A state restored while the editor is open: the host hears of the new values from its run loop.
+    Stream state;
+    ASSERT_EQ(component->getState(&state), kResultOk);
+    ASSERT_EQ(component->setState(&state), kResultOk);
+    EXPECT_EQ(handler.Calls().size(), 4u) << "nothing reaches the host outside the run loop";
+    frame.RunTimer();
+    ASSERT_EQ(handler.Calls().size(), 5u);
+    EXPECT_EQ(handler.Calls()[4].what, "restart " + std::to_string(kParamValuesChanged));
+
     EXPECT_EQ(view->removed(), kResultOk);
     EXPECT_EQ(frame.timer, nullptr) << "the timer is unregistered";
     EXPECT_EQ(view->removed(), kResultFalse) << "not attached any more";
