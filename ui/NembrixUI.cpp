@@ -37,6 +37,7 @@ bool sGladOK = false;
 std::atomic<unsigned> sClassCounter{0};
 std::atomic<int64_t (*)()> sClock{nullptr};
 std::atomic<bool> sSimulateGlLoaderFailure{false};
+std::atomic<bool> sSimulateMissingFont{false};
 std::atomic<uint64_t> sFramesDrawn{0};
 
 constexpr int64_t kFrameNs = 16666667;    // at most 60 frames a second
@@ -88,6 +89,9 @@ void NembrixUI::setClockForTesting(int64_t (*clock)()) {
 }
 void NembrixUI::simulateGlLoaderFailureForTesting(bool fail) {
     sSimulateGlLoaderFailure.store(fail);
+}
+void NembrixUI::simulateMissingFontForTesting(bool missing) {
+    sSimulateMissingFont.store(missing);
 }
 uint64_t NembrixUI::framesDrawnForTesting() {
     return sFramesDrawn.load(std::memory_order_relaxed);
@@ -367,7 +371,7 @@ void NembrixUI::onRealize() {
     if (glLoadFailed) return;
     vg = nvgCreateGL2(NVG_ANTIALIAS | NVG_STENCIL_STROKES);
     if (!vg) return;
-    const std::string font = findSansFontFile();
+    const std::string font = sSimulateMissingFont.load() ? std::string() : findSansFontFile();
     fontId = font.empty() ? -1 : nvgCreateFont(vg, "sans", font.c_str());
     logoImage =
         nvgCreateImageMem(vg, 0, const_cast<unsigned char*>(kLogoPng), static_cast<int>(kLogoPngSize));

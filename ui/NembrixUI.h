@@ -123,6 +123,8 @@ public:
     static void setClockForTesting(int64_t (*clock)());
     // Makes the next realize behave as if loading the GL functions failed.
     static void simulateGlLoaderFailureForTesting(bool fail);
+    // Makes the next realize behave as if fontconfig found no font.
+    static void simulateMissingFontForTesting(bool missing);
     // Counts frames drawn by any editor of this module, and X errors swallowed on editor connections.
     static uint64_t framesDrawnForTesting();
     static uint64_t xErrorsSwallowedForTesting();

@@ -3,6 +3,7 @@
 // popups, dialog, pad overlay, advanced panel, status line and resize grip (UIDrawPopups.cpp).
 #include "ui/NembrixUI.h"
 #include "ui/UIDrawing.h"
+#include "ui/UIHints.h"
 
 #include "plugin/Nembrix.h"
 
@@ -247,14 +248,10 @@ void NembrixUI::drawFaders(const FrameState& f) {
             roundedRect(vg, {F.x + 2, F.y + F.h - fill, F.w - 4, fill}, 3, dragged ? kAccentLight : kBarFill);
         fillRect(vg, {F.x - 2, F.y + F.h - fill - 1.5f, F.w + 4, 3}, nvgRGB(255, 255, 255));
         if (fontId >= 0) {
-            char buf[24];
-            if (param == pid::kDryWet)
-                std::snprintf(buf, sizeof buf, "%.0f%%", value * 100.0);
-            else
-                std::snprintf(buf, sizeof buf, "%+.1f", value);
+            const std::string valueText = faderValueText(param == pid::kDryWet, value);
             text(vg, fontId, F.x + F.w / 2, F.y - 4, 11,
                  dragged ? nvgRGB(255, 255, 255) : nvgRGB(200, 200, 210), NVG_ALIGN_CENTER | NVG_ALIGN_BOTTOM,
-                 buf);
+                 valueText.c_str());
             text(vg, fontId, F.x + F.w / 2, F.y + F.h + 5, 11.5f, nvgRGB(160, 160, 178),
                  NVG_ALIGN_CENTER | NVG_ALIGN_TOP, kLabels[i]);
         }
@@ -409,16 +406,10 @@ void NembrixUI::drawSliders(const FrameState& f) {
         if (fontId >= 0) {
             text(vg, fontId, R.x - 8, R.y + R.h / 2, 12, nvgRGB(176, 176, 194),
                  NVG_ALIGN_RIGHT | NVG_ALIGN_MIDDLE, kLabels[i]);
-            char buf[24];
-            if (kParams[i] == pid::kWow)
-                std::snprintf(buf, sizeof buf, "%.0f%%", value * 100.0);
-            else if (value >= 1000.0)
-                std::snprintf(buf, sizeof buf, "%.1f kHz", value / 1000.0);
-            else
-                std::snprintf(buf, sizeof buf, "%.0f Hz", value);
+            const std::string valueText = sliderValueText(kParams[i] == pid::kWow, value);
             text(vg, fontId, R.x + R.w / 2, R.y - 4, 11,
                  dragged ? nvgRGB(255, 255, 255) : nvgRGB(200, 200, 210), NVG_ALIGN_CENTER | NVG_ALIGN_BOTTOM,
-                 buf);
+                 valueText.c_str());
         }
     }
 }

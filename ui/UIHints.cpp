@@ -55,6 +55,26 @@ const Hint* hintFor(int id) {
     return nullptr;
 }
 
+std::string faderValueText(bool isDryWet, double value) {
+    char buf[32];
+    if (isDryWet)
+        std::snprintf(buf, sizeof buf, "%.0f%%", value * 100.0);
+    else
+        std::snprintf(buf, sizeof buf, "%+.1f", value);
+    return buf;
+}
+
+std::string sliderValueText(bool isWow, double value) {
+    char buf[32];
+    if (isWow)
+        std::snprintf(buf, sizeof buf, "%.0f%%", value * 100.0);
+    else if (value >= 1000.0)
+        std::snprintf(buf, sizeof buf, "%.1f kHz", value / 1000.0);
+    else
+        std::snprintf(buf, sizeof buf, "%.0f Hz", value);
+    return buf;
+}
+
 std::string noteName(int note) {
     static const char* const kPitch[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
     if (note < 0) note = 0;

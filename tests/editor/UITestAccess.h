@@ -6,6 +6,12 @@
 namespace nx {
 
 struct NembrixUITestAccess {
+    // Runs f with the editor's stateMutex held (the UI thread reads the interaction state under it).
+    template <class F>
+    static void locked(NembrixUI& ui, F f) {
+        std::lock_guard<std::mutex> lock(ui.stateMutex);
+        f();
+    }
     static NembrixUI::Layout& layout(NembrixUI& ui) { return ui.L; }
     static void attach(NembrixUI& ui, Nembrix* plug) { ui.plug = plug; }
     static void setAdvanced(NembrixUI& ui, bool open) {
