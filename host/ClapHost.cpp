@@ -352,7 +352,12 @@ bool ClapHost::activate(const ProcessSetup& setup) {
 
 void ClapHost::deactivate() {
     if (!mActive) return;
-    if (mStarted) mPlugin->stop_processing(mPlugin); // the host's audio thread is idle here
+    if (mStarted) {
+        // The audio thread is idle now; this thread stands in for it for the one call that belongs there.
+        const std::thread::id audio = mAudioThread.exchange(std::this_thread::get_id());
+        mPlugin->stop_processing(mPlugin);
+        mAudioThread.store(audio);
+    }
     mStarted = false;
     mPlugin->deactivate(mPlugin);
     mActive = false;
