@@ -49,7 +49,7 @@ public:
 
     // A preset file is a few hundred bytes; anything larger than this is not read at all.
     static constexpr long kMaxFileBytes = 64 * 1024;
-    // A rescan reads at most this many user presets, so a huge directory cannot stall the editor.
+    // A rescan reads at most this many preset files, so a huge directory cannot stall the editor.
     static constexpr size_t kMaxUserPresets = 4096;
     static constexpr size_t kMaxStemBytes = 64;
 
@@ -191,14 +191,12 @@ public:
         DIR* d = ::opendir(dir.c_str());
         if (!d) return;
         const std::string suffix = std::string(".") + extension;
-        size_t userCount = 0;
+        size_t filesRead = 0;
         while (const dirent* e = ::readdir(d)) {
             const std::string_view entry(e->d_name);
             if (entry.size() <= suffix.size() || !entry.ends_with(suffix)) continue;
-            if (userCount >= kMaxUserPresets) break;
-            const size_t before = presets.size();
+            if (filesRead++ >= kMaxUserPresets) break;
             LoadPresetFile(dir + "/" + std::string(entry));
-            userCount += presets.size() - before;
         }
         ::closedir(d);
 
