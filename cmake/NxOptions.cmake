@@ -1,8 +1,9 @@
 # Compiler flags shared by every target.
-add_compile_options(-Wall -Wextra $<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  # clang has no -fno-gnu-unique; it never emits STB_GNU_UNIQUE symbols anyway.
-  add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-Wno-unused-command-line-argument>)
+add_compile_options(-Wall -Wextra)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # Keeps template statics and inline variables out of the process-wide STB_GNU_UNIQUE namespace, so two
+  # deliverables in one host never share them. clang never emits such symbols and rejects the flag.
+  add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
 endif()
 
 if(NX_SANITIZE)
@@ -11,6 +12,9 @@ if(NX_SANITIZE)
     add_compile_options(-fsanitize=${s})
     add_link_options(-fsanitize=${s})
   endforeach()
-  add_compile_options(-fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_compile_options(-fno-omit-frame-pointer)
+  if(NX_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
   add_compile_definitions(NX_SANITIZER_BUILD=1)
 endif()
