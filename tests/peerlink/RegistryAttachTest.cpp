@@ -101,6 +101,23 @@ TEST(RegistryAttach, ProcessesClaimTheLowestFreeSlot) {
     EXPECT_STREQ(raw.slot(1)->name, "Nembrix #2");
 }
 
+TEST(RegistryAttach, InstanceIdsAreNotReusedWhenAHandleReusesAnAddress) {
+    ScopedSegmentName seg("ids");
+    alignas(NembrixSHM) unsigned char storage[sizeof(NembrixSHM)];
+    std::set<uint64_t> ids;
+    for (int round = 0; round < 5; ++round) {
+        auto* shm = new (storage) NembrixSHM(seg.c_str());
+        shm->open();
+        ASSERT_TRUE(shm->isConnected());
+        ids.insert(shm->instanceId());
+        shm->~NembrixSHM();
+    }
+    // Same address, same process, same slot each time: still five different ids, so a mute or link
+    // set on the deleted instance never applies to its successor.
+    EXPECT_EQ(ids.size(), 5u);
+    EXPECT_EQ(ids.count(0), 0u);
+}
+
 TEST(RegistryAttach, SeventeenthInstanceRunsUnattachedUntilASlotIsFree) {
     ScopedSegmentName seg("seventeen");
     std::vector<std::unique_ptr<NembrixSHM>> handles;

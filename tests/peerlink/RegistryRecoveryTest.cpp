@@ -197,6 +197,31 @@ TEST(RegistryRecovery, QuietSlotReclaimedInTheSameProcessIsNeverWrittenByItsForm
     EXPECT_EQ(raw.slot(3)->state, 0u);
 }
 
+TEST(RegistryRecovery, RetriedOpenOnAReplacedSegmentKeepsTheEarlierMappingReadable) {
+    ScopedSegmentName seg("remap");
+    std::vector<std::unique_ptr<NembrixSHM>> full;
+    for (int i = 0; i < kRegistrySlots; ++i) {
+        full.push_back(std::make_unique<NembrixSHM>(seg.c_str()));
+        full.back()->open();
+    }
+    NembrixSHM late(seg.c_str());
+    late.open();
+    ASSERT_FALSE(late.isConnected());
+    uint8_t* earlier = late.mapped();
+    ASSERT_NE(earlier, nullptr);
+
+    // Every owner falls silent (as after a crash): the retry replaces the dead segment.
+    for (int i = 0; i < kRegistrySlots; ++i) registrySlot(earlier, i)->heartbeat = now() - 60;
+    late.open();
+    ASSERT_TRUE(late.isConnected());
+    EXPECT_EQ(late.slotIndex(), 0);
+    EXPECT_NE(late.mapped(), earlier);
+    // Another thread may still be reading through the earlier mapping: it stays mapped until the
+    // destructor (a read of unmapped memory would fault here).
+    EXPECT_EQ(registryHeader(earlier)->magic, kRegistryMagic);
+    EXPECT_EQ(registrySlot(earlier, 3)->state, 1u);
+}
+
 TEST(RegistryRecovery, EditorUpkeepReapsOnlyStaleSlots) {
     ScopedSegmentName seg("reap");
     NembrixSHM own(seg.c_str()), fresh(seg.c_str()), stale(seg.c_str());
