@@ -70,7 +70,9 @@ public:
     PluginBase& operator=(const PluginBase&) = delete;
 
     // ---- Hooks the plug-in overrides ----------------------------------------------------------------
-    // Audio thread. nFrames never exceeds GetBlockSize() (the adapters split longer host blocks).
+    // Audio thread. nFrames never exceeds GetBlockSize() (the adapters split longer host blocks; a block size
+    // below 1 counts as 4096). inputs and outputs each hold two channel pointers; a channel the host does
+    // not connect (mono) or does not provide is null. Input and output may be the same memory.
     virtual void ProcessBlock(double** inputs, double** outputs, int nFrames) = 0;
     // Main thread, after the host set up the sample rate and maximum block size; may allocate and lock.
     virtual void OnReset() {}
