@@ -49,26 +49,37 @@ HarmonicAnalyser::Result HarmonicAnalyser::analyse(const float* frame) noexcept 
     for (int j = 0; j < kFrameSize; ++j)
         windowed_[static_cast<size_t>(j)] = frame[j] * window_[static_cast<size_t>(j)];
 
+    // Goertzel at the eight harmonics, run side by side (independent recurrences, so they overlap in
+    // the pipeline); each harmonic's arithmetic is the same as on its own.
     const double nyquistGuard = 0.49 * trackerSampleRate_;
-    for (int k = 1; k <= kNumHarmonics; ++k) {
-        const double freq = static_cast<double>(k) * f0Estimate_;
+    double cosW[kNumHarmonics], sinW[kNumHarmonics], coeff[kNumHarmonics];
+    double s1[kNumHarmonics] = {}, s2[kNumHarmonics] = {};
+    bool inRange[kNumHarmonics];
+    for (int k = 0; k < kNumHarmonics; ++k) {
+        const double freq = static_cast<double>(k + 1) * f0Estimate_;
+        inRange[k] = freq > 0.0 && freq < nyquistGuard;
+        const double w = 2.0 * std::numbers::pi * freq / trackerSampleRate_;
+        cosW[k] = std::cos(w);
+        sinW[k] = std::sin(w);
+        coeff[k] = 2.0 * cosW[k];
+    }
+    for (int j = 0; j < kFrameSize; ++j) {
+        const double x = windowed_[static_cast<size_t>(j)];
+        for (int k = 0; k < kNumHarmonics; ++k) {
+            const double s0 = x + coeff[k] * s1[k] - s2[k];
+            s2[k] = s1[k];
+            s1[k] = s0;
+        }
+    }
+    for (int k = 0; k < kNumHarmonics; ++k) {
         float mag = 0.0f;
-        if (freq > 0.0 && freq < nyquistGuard) {
-            const double w = 2.0 * std::numbers::pi * freq / trackerSampleRate_;
-            const double c = std::cos(w);
-            const double coeff = 2.0 * c;
-            double s1 = 0.0, s2 = 0.0;
-            for (int j = 0; j < kFrameSize; ++j) {
-                const double s0 = windowed_[static_cast<size_t>(j)] + coeff * s1 - s2;
-                s2 = s1;
-                s1 = s0;
-            }
-            const double re = s1 - c * s2;
-            const double im = std::sin(w) * s2;
+        if (inRange[k]) {
+            const double re = s1[k] - cosW[k] * s2[k];
+            const double im = sinW[k] * s2[k];
             mag = static_cast<float>(std::sqrt(re * re + im * im) / 1024.0);
             if (!std::isfinite(mag)) mag = 0.0f;
         }
-        float& amp = partialAmps_[static_cast<size_t>(k - 1)];
+        float& amp = partialAmps_[static_cast<size_t>(k)];
         amp = 0.5f * (amp + mag);
     }
     return current(1);
