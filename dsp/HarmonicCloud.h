@@ -47,7 +47,7 @@ public:
     // taken as 0.
     void process(const float* in, float* out, int n) noexcept;
 
-    // Mailbox operations, public for the thread tests.
+    // The two sides of the mailbox protocol, each to be called only on the thread named.
     void startWorker();
     void publishFrame() noexcept;                                              // audio thread
     void latchAnalysis() noexcept;                                             // audio thread
