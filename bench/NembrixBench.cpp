@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    nx::tools::RenderRegistry registry; // a private segment, removed at the end
+    nx::tools::RenderRegistry registry("nembrix_bench"); // a private segment, removed at the end
     std::printf("nembrix-bench: %s\n\n", plugin.c_str());
 
     // 1. Realtime factor per instance.

@@ -28,10 +28,10 @@ extern "C" void onTerminatingSignal(int sig) {
 }
 } // namespace
 
-RenderRegistry::RenderRegistry() {
+RenderRegistry::RenderRegistry(const char* prefix) {
     std::random_device rd;
     char buf[96];
-    std::snprintf(buf, sizeof buf, "nembrix_render_%d_%08x", int(getpid()), unsigned(rd()));
+    std::snprintf(buf, sizeof buf, "%.40s_%d_%08x", prefix, int(getpid()), unsigned(rd()));
     mName = buf;
     std::snprintf(sSegmentPath, sizeof sSegmentPath, "/%s", buf);
     std::snprintf(sGuardPath, sizeof sGuardPath, "/%s.lock", buf);

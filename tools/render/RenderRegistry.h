@@ -9,7 +9,8 @@ namespace nx::tools {
 
 class RenderRegistry {
 public:
-    RenderRegistry();
+    // The name is "<prefix>_<pid>_<random>".
+    explicit RenderRegistry(const char* prefix = "nembrix_render");
     ~RenderRegistry();
     RenderRegistry(const RenderRegistry&) = delete;
     RenderRegistry& operator=(const RenderRegistry&) = delete;
