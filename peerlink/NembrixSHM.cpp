@@ -7,13 +7,11 @@
 #include "peerlink/SegmentGuard.h"
 #include "peerlink/SlotAccess.h"
 
-#include <boost/interprocess/exceptions.hpp>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
+#include <fcntl.h> // posix_fallocate
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,8 +30,8 @@ std::atomic<uint32_t> sClaimCounter{0};
 constexpr int kReadyChecks = 100;
 
 bool sameObject(int fdA, int fdB) {
-    struct stat a {
-    }, b{};
+    struct stat a = {};
+    struct stat b = {};
     if (fdA < 0 || fdB < 0 || fstat(fdA, &a) != 0 || fstat(fdB, &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
