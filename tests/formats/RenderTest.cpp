@@ -10,10 +10,12 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <csignal>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace nx::test {
@@ -171,6 +173,7 @@ TEST_F(RenderFixture, BadInputGivesOneLineErrorAndNonZeroExit) {
         {"bad format", {melody, "--format", "au", "-o", out}, "au"},
         {"unsupported output type", {melody, "-o", path("out.mp3")}, "out.mp3"},
         {"output is the input", {melody, "-o", melody}, "input"},
+        {"output folder missing", {melody, "-o", path("no/such/folder/out.wav")}, "no/such/folder"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -191,6 +194,24 @@ TEST_F(RenderFixture, BadInputGivesOneLineErrorAndNonZeroExit) {
     Stereo m;
     ASSERT_TRUE(readStereo(melody, m));
     EXPECT_GT(m.l.size(), 44100u);
+}
+
+TEST_F(RenderFixture, InterruptedRenderLeavesNoSegmentAndNoHalfFile) {
+    const std::string out = path("interrupted.wav");
+    // Ten minutes of tail: far longer than the moment the signal arrives.
+    Subprocess p({NX_RENDER_EXE, "--no-progress", melody, "--peer", drums, "--tail", "600", "-o", out});
+    const pid_t pid = p.pid();
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i) {
+        usleep(20000);
+        running = !leftoverSegments(pid).empty() && fs::exists(out);
+    }
+    ASSERT_TRUE(running) << "the render never got going";
+    kill(pid, SIGTERM);
+    const ProcessResult r = p.wait();
+    EXPECT_FALSE(r.exited && r.exitCode == 0) << "an interrupted render does not report success";
+    EXPECT_TRUE(leftoverSegments(pid).empty()) << "the interrupted render left its registry segment behind";
+    EXPECT_FALSE(fs::exists(out)) << "a half-written output stays behind";
 }
 
 TEST_F(RenderFixture, DemoAddsAPhantomLayerOnTopOfTheDryTrack) {

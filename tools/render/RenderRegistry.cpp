@@ -15,6 +15,7 @@ namespace {
 // Paths unlinked by the signal handler; written before the handler is installed.
 char sSegmentPath[128];
 char sGuardPath[136];
+char sPartialFile[4096];
 
 void unlinkSegment() {
     if (sSegmentPath[0]) shm_unlink(sSegmentPath);
@@ -23,6 +24,7 @@ void unlinkSegment() {
 
 extern "C" void onTerminatingSignal(int sig) {
     unlinkSegment(); // async-signal-safe
+    if (sPartialFile[0]) unlink(sPartialFile);
     std::signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -45,6 +47,15 @@ RenderRegistry::~RenderRegistry() {
 
 void RenderRegistry::remove() {
     unlinkSegment();
+}
+
+void RenderRegistry::removeOnInterrupt(const std::string& path) {
+    // Too long a path is not registered rather than cut (a cut path could name another file).
+    if (path.size() >= sizeof sPartialFile) {
+        sPartialFile[0] = 0;
+        return;
+    }
+    std::snprintf(sPartialFile, sizeof sPartialFile, "%s", path.c_str());
 }
 
 } // namespace nx::tools

@@ -209,11 +209,13 @@ bool render(const RenderOptions& o, std::string& error, const ProgressFn& progre
 
     AudioWriter out;
     if (!out.open(o.output, input.sampleRate(), error)) return false;
+    RenderRegistry::removeOnInterrupt(o.output);
     auto fail = [&](const std::string& why) {
         error = why;
         std::string ignored;
         out.close(ignored);
         ::unlink(o.output.c_str());
+        RenderRegistry::removeOnInterrupt({});
         return false;
     };
 
@@ -240,6 +242,7 @@ bool render(const RenderOptions& o, std::string& error, const ProgressFn& progre
     }
     std::string cerr;
     if (!out.close(cerr)) return fail(cerr);
+    RenderRegistry::removeOnInterrupt({});
     main.reset();
     peers.clear();
     return true;
