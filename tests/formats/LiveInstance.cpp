@@ -2,7 +2,9 @@
 // when NEMBRIX_REGISTRY is unset), processing at real-time pace, as in a running DAW.
 //   nx_live_instance PLUGIN send|recv SECONDS
 // send: publishes loud noise; recv: processes silence with the full phantom layer. Prints "ready" once
-// processing, and at the end the sum of squares of its output ("energy <value>").
+// processing and "settled" after half a second (by then a stalled peer left on the segment by an earlier
+// process has fallen silent), and at the end the sum of squares of its output since "settled"
+// ("energy <value>").
 #include "host/PluginHost.h"
 
 #include <chrono>
@@ -31,6 +33,7 @@ int main(int argc, char** argv) {
     uint32_t x = 12345;
     double energy = 0;
     const int blocks = int(seconds * 44100.0 / 512.0);
+    const int settledBlock = int(0.5 * 44100.0 / 512.0);
     const auto start = std::chrono::steady_clock::now();
     for (int b = 0; b < blocks; ++b) {
         for (size_t k = 0; k < 512; ++k) {
@@ -42,9 +45,10 @@ int main(int argc, char** argv) {
         const float* in[2] = {l.data(), r.data()};
         float* out[2] = {ol.data(), orr.data()};
         if (!h->process(in, out, 512)) return 1;
-        for (size_t k = 0; k < 512; ++k) energy += double(ol[k]) * ol[k] + double(orr[k]) * orr[k];
-        if (b == 0) {
-            std::printf("ready\n");
+        if (b >= settledBlock)
+            for (size_t k = 0; k < 512; ++k) energy += double(ol[k]) * ol[k] + double(orr[k]) * orr[k];
+        if (b == 0 || b == settledBlock) {
+            std::printf(b == 0 ? "ready\n" : "settled\n");
             std::fflush(stdout);
         }
         std::this_thread::sleep_until(start +

@@ -304,7 +304,7 @@ TEST_F(RenderFixture, NeverJoinsALiveSessionOnTheDefaultSegment) {
         Subprocess sender({NX_LIVE_EXE, NX_CLAP_PATH, "send", "6"}, "NEMBRIX_REGISTRY");
         ASSERT_TRUE(sender.waitForLine("ready"));
         Subprocess listener({NX_LIVE_EXE, NX_CLAP_PATH, "recv", "4"}, "NEMBRIX_REGISTRY");
-        ASSERT_TRUE(listener.waitForLine("ready"));
+        ASSERT_TRUE(listener.waitForLine("settled"));
         const Stereo r = renderOk({path("silence.wav"), "--tail", "0"}, path("iso-1.wav"));
         EXPECT_EQ(energy(r.l) + energy(r.r), 0.0) << "the render heard the live session";
         const ProcessResult l = listener.wait();
@@ -316,7 +316,7 @@ TEST_F(RenderFixture, NeverJoinsALiveSessionOnTheDefaultSegment) {
     // A live receiver does not hear the render's loud peer.
     {
         Subprocess listener({NX_LIVE_EXE, NX_CLAP_PATH, "recv", "4"}, "NEMBRIX_REGISTRY");
-        ASSERT_TRUE(listener.waitForLine("ready"));
+        ASSERT_TRUE(listener.waitForLine("settled"));
         renderOk({path("silence.wav"), "--peer", path("loud.wav"), "--tail", "0"}, path("iso-2.wav"));
         const ProcessResult l = listener.wait();
         ASSERT_TRUE(l.exited && l.exitCode == 0) << l.err;
