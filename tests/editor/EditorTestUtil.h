@@ -9,13 +9,24 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
-#include <dirent.h>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace nx::test {
+
+// Test surroundings: preset files go to a folder under the working directory (never the user's own),
+// and GL renders in software as on the CI machine. Call before the first plug-in is created.
+inline void useTestSurroundings() {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd))
+        setenv("XDG_CONFIG_HOME", (std::string(cwd) + "/editor-test-config").c_str(), 1);
+    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+}
 
 inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -30,16 +41,6 @@ inline double millisecondsOf(const std::function<void()>& f) {
     const auto t0 = std::chrono::steady_clock::now();
     f();
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
-
-inline int threadCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-    }
-    return n;
 }
 
 // The editor's window: the only child of the host's container.

@@ -46,6 +46,7 @@ struct NembrixUITestAccess {
     static const char* className(NembrixUI& ui) { return ui.className; }
     static int pendingW(NembrixUI& ui) { return ui.pendingW.load(); }
     static int pendingH(NembrixUI& ui) { return ui.pendingH.load(); }
+    static std::thread::id threadId(NembrixUI& ui) { return ui.thread.get_id(); }
     static unsigned long nativeWindow(NembrixUI& ui) { return ui.nativeWindow; }
     static float drawScale(NembrixUI& ui) { return ui.drawScale; }
     static float drawOffsetX(NembrixUI& ui) { return ui.drawOffsetX; }

@@ -71,6 +71,7 @@ constexpr Rgb kAccent{255, 140, 0};
 class Drawing : public ::testing::Test {
 protected:
     void SetUp() override {
+        test::useTestSurroundings();
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
         plug = std::make_unique<Nembrix>();
     }

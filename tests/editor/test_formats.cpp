@@ -32,6 +32,7 @@ const char* pathOf(Format f) {
 class EditorThroughFormat : public ::testing::TestWithParam<Format> {
 protected:
     void SetUp() override {
+        test::useTestSurroundings();
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
         int ev, err, major, minor;
         parent = std::make_unique<X11ParentWindow>(960, 622);

@@ -32,6 +32,7 @@ int64_t testClock() {
 class Interaction : public ::testing::Test {
 protected:
     void SetUp() override {
+        test::useTestSurroundings();
         NembrixUI::setClockForTesting(testClock);
         plug = std::make_unique<Nembrix>();
         plug->SetHostLink(&link);

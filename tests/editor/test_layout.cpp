@@ -2,6 +2,7 @@
 // real plug-in attached (for the mode and the preset store) and its popups filled by hand.
 #include <gtest/gtest.h>
 
+#include "tests/editor/EditorTestUtil.h"
 #include "tests/editor/UITestAccess.h"
 
 #include "plugin/Nembrix.h"
@@ -17,6 +18,7 @@ using A = NembrixUITestAccess;
 class LayoutTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        test::useTestSurroundings();
         plug = std::make_unique<Nembrix>();
         A::attach(ui, plug.get());
     }
