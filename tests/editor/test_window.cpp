@@ -292,25 +292,34 @@ TEST_F(EditorWithPlugin, HighDensityDisplayAsksTheHostOnceForTheScaledDefaultSiz
     struct Case {
         const char* resources;
         int openW, openH;
-        bool asks;
+        bool panel, asks;
+        int askW, askH;
     } cases[] = {
-        {"Xft.dpi:\t192\n", 960, 622, true},   // scale 2 at the default size: 1920 x 1244
-        {"Xft.dpi:\t100\n", 960, 622, false},  // scale 1.04
-        {"Xft.dpi:\t192\n", 1000, 622, false}, // not the default width
+        {"Xft.dpi:\t192\n", 960, 622, false, true, 1920, 1244}, // scale 2 at the default size
+        {"Xft.dpi:\t192\n", 960, 762, true, true, 1920, 1524},  // the same with the advanced panel open
+        {"Xft.dpi:\t100\n", 960, 622, false, false, 0, 0},      // scale 1.04
+        {"Xft.dpi:\t192\n", 1000, 622, false, false, 0, 0},     // not the default width
     };
     for (const Case& c : cases) {
         setRootDpi(c.resources);
+        plug->advancedPanelOpen.store(c.panel);
         X11ParentWindow parent(c.openW, c.openH);
         plug->SetEditorSize(c.openW, c.openH);
         link.takeResizes();
         plug->OpenWindow(parentHandle(parent));
         ASSERT_TRUE(waitDrawn(parent, c.openW, c.openH));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // many frames later
-        const auto resizes = link.takeResizes();
+        std::vector<std::pair<int, int>> resizes;
+        auto collect = [&] {
+            for (const auto& r : link.takeResizes()) resizes.push_back(r);
+            return !resizes.empty();
+        };
+        if (c.asks) waitUntil(collect);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // many frames later: nothing more
+        collect();
         plug->CloseWindow();
         if (c.asks) {
             ASSERT_EQ(resizes.size(), 1u) << c.resources;
-            EXPECT_EQ(resizes[0], std::make_pair(1920, 1244));
+            EXPECT_EQ(resizes[0], std::make_pair(c.askW, c.askH));
         } else {
             EXPECT_TRUE(resizes.empty()) << c.resources << " " << c.openW;
         }
