@@ -136,6 +136,12 @@ public:
     bool GetHostBypassed() const { return mHostBypassed.load(std::memory_order_relaxed); }
     void SetHostBypassed(bool on) { mHostBypassed.store(on, std::memory_order_relaxed); }
 
+    // The host renders offline (VST3 kOffline, CLAP render mode offline): processing may then trade
+    // real-time independence for results that depend on the input alone. Set by the adapters before
+    // the set-up that follows; read by the plug-in when it prepares.
+    bool IsRenderingOffline() const { return mRenderingOffline.load(std::memory_order_relaxed); }
+    void SetRenderingOffline(bool on) { mRenderingOffline.store(on, std::memory_order_relaxed); }
+
     // Host presets made from named parameters: every parameter takes its current value, then the
     // listed (paramIdx, value) pairs override it.
     void MakePresetFromNamedParams(const char* name, std::initializer_list<std::pair<int, double>> named);
@@ -180,6 +186,7 @@ private:
     std::atomic<int> mOutChans{2};
     std::atomic<uint64_t> mEditorSize{0}; // width << 32 | height
     std::atomic<bool> mHostBypassed{false};
+    std::atomic<bool> mRenderingOffline{false};
     std::atomic<HostLink*> mHostLink{nullptr};
 };
 

@@ -117,6 +117,8 @@ void Nembrix::prepareDSP(bool reconnect) {
     const int hostBlock = GetBlockSize();
     maxBlock = hostBlock < 1 ? kDefaultBlockSize : std::min(hostBlock, kMaxBlockSize);
 
+    // Offline renders analyse in step with the audio so that a bounce depends on its input alone.
+    engine.setOfflineMode(IsRenderingOffline());
     engine.prepare(sampleRate, maxBlock);
     engine.reset();
 

@@ -4,6 +4,7 @@
 #include "clap/ext/audio-ports.h"
 #include "clap/ext/latency.h"
 #include "clap/ext/state.h"
+#include "framework/clap/ClapRenderExt.h"
 
 #include <algorithm>
 #include <climits>
@@ -201,6 +202,8 @@ const void* ClapPlugin::GetExtension(const clap_plugin_t* plugin, const char* id
         &ClapPlugin::ParamsValueToText, &ClapPlugin::ParamsTextToValue, &ClapPlugin::ParamsFlush};
     static const clap_plugin_state_t kState = {&ClapPlugin::StateSave, &ClapPlugin::StateLoad};
     static const clap_plugin_latency_t kLatency = {&ClapPlugin::LatencyGet};
+    static const nx_clap_plugin_render_t kRender = {&ClapPlugin::RenderHasHardRealtimeRequirement,
+                                                    &ClapPlugin::RenderSet};
     static const clap_plugin_gui_t kGui = {&ClapPlugin::GuiIsApiSupported,
                                            &ClapPlugin::GuiGetPreferredApi,
                                            &ClapPlugin::GuiCreate,
@@ -223,6 +226,7 @@ const void* ClapPlugin::GetExtension(const clap_plugin_t* plugin, const char* id
     if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParams;
     if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kState;
     if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
+    if (std::strcmp(id, NX_CLAP_EXT_RENDER) == 0) return &kRender;
     if (std::strcmp(id, CLAP_EXT_GUI) == 0 && self->mPlug->GetConfig().plugHasUI) return &kGui;
     return nullptr;
 }
@@ -414,6 +418,19 @@ bool ClapPlugin::StateLoad(const clap_plugin_t* plugin, const clap_istream_t* st
 uint32_t ClapPlugin::LatencyGet(const clap_plugin_t* plugin) {
     ClapPlugin* self = From(plugin);
     return self ? static_cast<uint32_t>(std::max(0, self->mPlug->GetConfig().latency)) : 0;
+}
+
+// ---- render --------------------------------------------------------------------------------------------
+
+bool ClapPlugin::RenderHasHardRealtimeRequirement(const clap_plugin_t* /*plugin*/) {
+    return false;
+}
+
+bool ClapPlugin::RenderSet(const clap_plugin_t* plugin, int32_t mode) {
+    ClapPlugin* self = From(plugin);
+    if (!self || (mode != NX_CLAP_RENDER_REALTIME && mode != NX_CLAP_RENDER_OFFLINE)) return false;
+    self->mPlug->SetRenderingOffline(mode == NX_CLAP_RENDER_OFFLINE);
+    return true;
 }
 
 // ---- gui -----------------------------------------------------------------------------------------------

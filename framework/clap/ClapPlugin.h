@@ -76,6 +76,9 @@ private:
     static bool StateLoad(const clap_plugin_t* plugin, const clap_istream_t* stream);
     // latency
     static uint32_t LatencyGet(const clap_plugin_t* plugin);
+    // render
+    static bool RenderHasHardRealtimeRequirement(const clap_plugin_t* plugin);
+    static bool RenderSet(const clap_plugin_t* plugin, int32_t mode);
     // gui
     static bool GuiIsApiSupported(const clap_plugin_t* plugin, const char* api, bool isFloating);
     static bool GuiGetPreferredApi(const clap_plugin_t* plugin, const char** api, bool* isFloating);

@@ -232,6 +232,7 @@ tresult PLUGIN_API Vst3Plugin::setupProcessing(ProcessSetup& setup) {
     if (setup.symbolicSampleSize != kSample32 && setup.symbolicSampleSize != kSample64)
         return kInvalidArgument;
     mSampleSize = setup.symbolicSampleSize;
+    mPlug->SetRenderingOffline(setup.processMode == kOffline);
     mPlug->SetSampleRate(setup.sampleRate);
     // A maximum below 1 is passed on as given: the plug-in then prepares for its own default.
     mPlug->SetBlockSize(std::min(setup.maxSamplesPerBlock, kMaxPreparedFrames));
