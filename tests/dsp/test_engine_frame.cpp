@@ -123,15 +123,29 @@ TEST(EngineFrame, DryWetZeroLeavesTheInputUnchanged) {
     b.run(e, true);
     EXPECT_EQ(b.outL, b.inL);
     EXPECT_EQ(b.outR, b.inR);
+
+    // The same signal at dry/wet 1 does carry a phantom layer.
+    PhantomEngine wet;
+    wet.setDryWet(1.0f);
+    wet.prepare(kRate, kMaxBlock);
+    runSeconds(wet, 0.5, true, 0.3f);
+    Block w(kMaxBlock, 0.3f);
+    w.run(wet, true);
+    EXPECT_NE(w.outL, w.inL);
 }
 
 TEST(EngineFrame, SendPassesAudioThroughAndKeepsTheInputSideRunning) {
     PhantomEngine e;
-    e.setMode(1);
     e.setDryWet(1.0f);
     e.prepare(kRate, kMaxBlock);
+    runSeconds(e, 0.5, true, 0.2f); // RECV first, so that the engine meters have something to hold
+    const float held[] = {e.harmonicMeter(), e.rhythmicMeter(), e.washMeter(), e.phantomMeter()};
+    EXPECT_GT(e.phantomMeter(), 0.0f);
+    e.setMode(1);
     Block b(kMaxBlock, 0.2f);
-    b.run(e, true);
+    for (int i = 0; i < 10; ++i) b.run(e, true);
+    const float now[] = {e.harmonicMeter(), e.rhythmicMeter(), e.washMeter(), e.phantomMeter()};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(now[i], held[i]) << "engine meter " << i;
     EXPECT_EQ(b.outL, b.inL);
     EXPECT_EQ(b.outR, b.inR);
     for (int i = 0; i < b.n(); ++i) ASSERT_EQ(e.localDryMono()[i], (b.inL[i] + b.inR[i]) * 0.5f) << i;
