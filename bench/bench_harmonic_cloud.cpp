@@ -88,4 +88,3 @@ BENCHMARK(BM_HarmonicCloudBlock)->Arg(0)->Arg(1)->ArgName("offline");
 
 } // namespace
 
-BENCHMARK_MAIN();

@@ -39,4 +39,3 @@ BENCHMARK(BM_RhythmicEchoBlock)->Arg(0)->Arg(1)->ArgName("freeze");
 
 } // namespace
 
-BENCHMARK_MAIN();
