@@ -10,6 +10,7 @@
 #include "presets/NembrixPresetMgr.h"
 #include "ui/UIHints.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -239,6 +240,40 @@ TEST_F(Drawing, AnOverriddenKnobCarriesTheOrangeBadge) {
     plug->setAdvOverride(0, true);
     Screenshot overridden = settle();
     EXPECT_GT(overridden.count(badge, kAccent, 30), 8);
+}
+
+TEST_F(Drawing, AKnobWithoutItsOverrideFollowsTheMorphAsThePuckMoves) {
+    plug->advancedPanelOpen.store(true);
+    plug->OnReset();
+    open(762);
+    std::vector<double> silence(512, 0.0), outL(512), outR(512);
+    double* in[2] = {silence.data(), silence.data()};
+    double* out[2] = {outL.data(), outR.data()};
+    // Knob 0 (Character, 0..1): centre (253, 662), radius 30.24; the pointer runs from 0.25 r to 0.95 r.
+    auto pointerAt = [](double n) {
+        const double a = n * 4.712 - 2.356;
+        return Region{static_cast<int>(253 + 0.6 * 30.24 * std::sin(a)) - 1,
+                      static_cast<int>(662 - 0.6 * 30.24 * std::cos(a)) - 1, 3, 3};
+    };
+    double shown[2] = {0, 0};
+    int hits[2][2] = {};
+    const double xy[2] = {0.0, 1.0}; // Whisper corner, then Poltergeist's side
+    for (int i = 0; i < 2; ++i) {
+        plug->GetParam(pid::kXYx)->Set(xy[i]);
+        plug->GetParam(pid::kXYy)->Set(0.0);
+        plug->OnParamChange(pid::kXYx);
+        plug->OnParamChange(pid::kXYy);
+        for (int b = 0; b < 200; ++b) plug->ProcessBlock(in, out, 512);
+        shown[i] = plug->engine.currentAnchors().character;
+        Screenshot s = settle();
+        for (int j = 0; j < 2; ++j)
+            hits[i][j] = s.count(pointerAt(j == 0 ? shown[0] : shown[i]), {128, 128, 144}, 40);
+    }
+    ASSERT_GT(std::abs(shown[1] - shown[0]), 0.3) << "the corners differ in character";
+    EXPECT_GT(hits[0][0], 0) << "pointer at the Whisper value";
+    EXPECT_GT(hits[1][1], 0) << "pointer at the new value after the puck moved";
+    EXPECT_EQ(hits[1][0], 0) << "no pointer left at the old value";
+    EXPECT_EQ(plug->advOverrideMask.load() & 1u, 0u);
 }
 
 TEST_F(Drawing, WithoutAFontNoTextIsDrawnButEveryShapeIs) {
