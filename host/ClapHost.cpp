@@ -2,7 +2,7 @@
 // ClapHost; process() marks its calling thread as the audio thread (thread-check extension).
 #include "host/ClapHost.h"
 
-#include "host/ClapRenderExt.h"
+#include "framework/clap/ClapRenderExt.h"
 
 #include "clap/ext/latency.h"
 #include "clap/ext/thread-check.h"

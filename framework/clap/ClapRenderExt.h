@@ -1,5 +1,5 @@
 // The CLAP render extension ("clap.render"), declared here because the installed CLAP headers predate
-// it. Layout and values as the CLAP specification defines them.
+// it. Layout and values as the CLAP specification defines them; the test host uses the same declaration.
 #pragma once
 
 #include "clap/plugin.h"
