@@ -104,7 +104,8 @@ uint64_t NembrixUI::xErrorsSwallowedForTesting() {
 }
 
 void NembrixUI::Open(void* parentWindow, int width, int height, Nembrix* p) {
-    if (running.load(std::memory_order_acquire)) return;
+    // Without a host window there is nothing to embed into (a top-level window would float free).
+    if (!parentWindow || running.load(std::memory_order_acquire)) return;
     // A UI thread that ended by itself (window-system close, start-up failure) is joined first.
     if (thread.joinable()) thread.join();
 

@@ -77,6 +77,8 @@ TEST_F(EditorWindow, OpensInsideTheParentDrawsFollowsItsResizeAndClosesPromptly)
 
 TEST_F(EditorWindow, CloseWithoutAWindowIsHarmless) {
     NembrixUI ui;
+    ui.Open(nullptr, 960, 622, nullptr); // no host window: nothing opens
+    EXPECT_FALSE(ui.isRunning());
     EXPECT_FALSE(ui.Close());
     EXPECT_FALSE(ui.Close());
     ui.requestResize(0, 10); // ignored
