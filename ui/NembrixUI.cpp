@@ -39,6 +39,8 @@ std::atomic<int64_t (*)()> sClock{nullptr};
 std::atomic<bool> sSimulateGlLoaderFailure{false};
 std::atomic<bool> sSimulateMissingFont{false};
 std::atomic<uint64_t> sFramesDrawn{0};
+std::atomic<uint64_t> sDrawNsTotal{0};
+std::atomic<uint64_t> sDrawNsMax{0};
 
 constexpr int64_t kFrameNs = 16666667;    // at most 60 frames a second
 constexpr int64_t kMaxLagNs = 83333333;   // no catch-up after a longer stall
@@ -96,8 +98,21 @@ void NembrixUI::simulateMissingFontForTesting(bool missing) {
 uint64_t NembrixUI::framesDrawnForTesting() {
     return sFramesDrawn.load(std::memory_order_relaxed);
 }
+uint64_t NembrixUI::drawTimeTotalNs() {
+    return sDrawNsTotal.load(std::memory_order_relaxed);
+}
+uint64_t NembrixUI::drawTimeMaxNs() {
+    return sDrawNsMax.load(std::memory_order_relaxed);
+}
 void NembrixUI::countFrameDrawn() {
     sFramesDrawn.fetch_add(1, std::memory_order_relaxed);
+}
+
+void NembrixUI::countFrameTime(uint64_t drawNs) {
+    sDrawNsTotal.fetch_add(drawNs, std::memory_order_relaxed);
+    uint64_t seen = sDrawNsMax.load(std::memory_order_relaxed);
+    while (drawNs > seen && !sDrawNsMax.compare_exchange_weak(seen, drawNs, std::memory_order_relaxed)) {
+    }
 }
 uint64_t NembrixUI::xErrorsSwallowedForTesting() {
     return xtrap::swallowedCount();
@@ -262,7 +277,12 @@ void NembrixUI::runFrameLoop(const InitData&) {
         // 5. Frame pacing.
         if (now >= deadline) {
             if (!windowGone) {
+                // Events, the frame requested on the previous tick and its buffer swap.
+                const auto t0 = std::chrono::steady_clock::now();
                 puglUpdate(world, 0.0);
+                countFrameTime(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                         std::chrono::steady_clock::now() - t0)
+                                                         .count()));
                 if (!windowGone) puglPostRedisplay(v);
             }
             ++frameCount;

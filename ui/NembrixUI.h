@@ -128,6 +128,10 @@ public:
     // Counts frames drawn by any editor of this module, and X errors swallowed on editor connections.
     static uint64_t framesDrawnForTesting();
     static uint64_t xErrorsSwallowedForTesting();
+    // Time the UI threads of this module spent per frame tick in event handling, drawing and the buffer
+    // swap (nanoseconds): total and longest tick.
+    static uint64_t drawTimeTotalNs();
+    static uint64_t drawTimeMaxNs();
 
 private:
     friend struct NembrixUITestAccess;
@@ -202,6 +206,7 @@ private:
     void drawStatusLine(const FrameState& f);
     void drawGrip(const FrameState& f);
     static void countFrameDrawn();
+    static void countFrameTime(uint64_t ns);
 
     // Reads of the plug-in (UIPlugAccess.cpp); each is safe without a plug-in.
     double paramValue(int id) const;
