@@ -223,26 +223,9 @@ bool NembrixUI::deletePresetRow(int row) {
     std::lock_guard<std::recursive_mutex> lock(mgr->mutex);
     const int idx = presetRows.presetIndex[row];
     if (idx < 0 || idx >= static_cast<int>(mgr->presets.size()) || mgr->presets[idx].isFactory) return false;
-    const std::string dir = mgr->GetUserPresetsDir();
-    const std::string stem = PresetManager::SanitizeFileStem(mgr->presets[idx].name);
-    if (dir.empty() || stem.empty()) return false;
-    std::string path = dir + "/" + stem + "." + mgr->extension;
-    // A file renamed by hand keeps its own name: fall back to the file the preset was read from, as long
-    // as it lies in the user preset folder.
-    const std::string& source = mgr->presets[idx].sourcePath;
-    FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe) {
-        std::fclose(probe);
-    } else if (source.size() > dir.size() + 1 && source.compare(0, dir.size() + 1, dir + "/") == 0 &&
-               source.find('/', dir.size() + 1) == std::string::npos) {
-        path = source;
-    }
-    if (std::remove(path.c_str()) != 0) return false;
-    mgr->ScanUserPresets(nullptr);
-    if (mgr->currentIndex < 0 || mgr->currentIndex >= static_cast<int>(mgr->presets.size()))
-        mgr->currentIndex = 0;
-    mgr->modified.store(false);
-    return true;
+    // Removes the file the preset was read from (never another preset's file that its display name
+    // happens to map to), rescans, and keeps the modified flag unless the current preset went away.
+    return mgr->DeleteUserPreset(idx);
 }
 
 void NembrixUI::toggleMute(uint64_t peerId) {

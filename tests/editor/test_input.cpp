@@ -303,6 +303,40 @@ TEST_F(Interaction, DeletingAUserPresetRemovesItsFileAndASecondClickDoesNothing)
     EXPECT_EQ(stat((dir + "/c.nxpreset").c_str(), &st), 0);
 }
 
+TEST_F(Interaction, DeletingACopiedPresetRemovesTheCopyNotTheFileItsNameMapsTo) {
+    ASSERT_TRUE(plug->savePresetAs("Lead"));
+    const std::string dir = plug->presetMgr->GetUserPresetsDir();
+    const std::string original = dir + "/Lead.nxpreset", copy = dir + "/Lead old.nxpreset";
+    {
+        // A copy made by hand whose name line still says "Lead".
+        FILE* in = std::fopen(original.c_str(), "rb");
+        FILE* out = std::fopen(copy.c_str(), "wb");
+        ASSERT_TRUE(in && out);
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) std::fwrite(buf, 1, n, out);
+        std::fclose(in);
+        std::fclose(out);
+    }
+    int copyRow = -1;
+    {
+        std::lock_guard<std::recursive_mutex> lock(plug->presetMgr->mutex);
+        plug->presetMgr->ScanUserPresets(nullptr);
+        const auto& list = plug->presetMgr->presets;
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i].sourcePath == copy) copyRow = static_cast<int>(i);
+    }
+    ASSERT_GE(copyRow, 0);
+
+    click(448, 12);
+    ASSERT_TRUE(A::presetMenuOpen(ui));
+    drawPresetRows();
+    click(342 + 212 - 9, 36.0f + 20.0f * static_cast<float>(copyRow) + 10);
+    struct stat st {};
+    EXPECT_NE(stat(copy.c_str(), &st), 0) << "the copy is the preset that was deleted";
+    EXPECT_EQ(stat(original.c_str(), &st), 0) << "the original must survive";
+}
+
 TEST_F(Interaction, GripKeepsTheAspectAndTellsTheHostFromSixPixels) {
     press(949, 611, 1000, 700);
     ASSERT_EQ(A::activeId(ui), ctl::kGrip);
