@@ -61,12 +61,6 @@ float clamp01(float v) noexcept {
     return std::clamp(v, 0.0f, 1.0f);
 }
 
-float blockRms(const float* v, int n) noexcept {
-    float sum = 0.0f;
-    for (int i = 0; i < n; ++i) sum += v[i] * v[i];
-    return std::sqrt(sum / static_cast<float>(n));
-}
-
 float engineGain(float levelDb, float trimDb) noexcept {
     return levelDb > kMuteLevelDb ? std::pow(10.0f, (levelDb + trimDb) / 20.0f) : 0.0f;
 }
@@ -74,6 +68,22 @@ float engineGain(float levelDb, float trimDb) noexcept {
 // Non-finite samples must not reach the engines' recursive state: they count as silence.
 float finiteOrZero(float v) noexcept {
     return std::isfinite(v) ? v : 0.0f;
+}
+
+float blockRms(const float* v, int n) noexcept {
+    float sum = 0.0f;
+    for (int i = 0; i < n; ++i) sum += v[i] * v[i];
+    return std::sqrt(sum / static_cast<float>(n));
+}
+
+// Block RMS of a caller's buffer in which a non-finite sample counts as 0 (the others still count).
+float blockRmsOfFinite(const float* v, int n) noexcept {
+    float sum = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        const float x = finiteOrZero(v[i]);
+        sum += x * x;
+    }
+    return finiteOrZero(std::sqrt(sum / static_cast<float>(n)));
 }
 
 } // namespace
@@ -284,9 +294,10 @@ void PhantomEngine::processBlock(const float* inL, const float* inR, const float
     // Local dry mono and the wash input.
     float* const mono = s.localDryMono.data();
     float* const washIn = s.washInput.data();
-    for (int i = 0; i < n; ++i) mono[i] = finiteOrZero((inL[i] + inR[i]) * 0.5f);
+    // A non-finite sample of one input counts as 0; the other channel's sample still counts.
+    for (int i = 0; i < n; ++i) mono[i] = finiteOrZero((finiteOrZero(inL[i]) + finiteOrZero(inR[i])) * 0.5f);
     if (peerSum != nullptr) {
-        for (int i = 0; i < n; ++i) washIn[i] = finiteOrZero(mono[i] + peerSum[i]);
+        for (int i = 0; i < n; ++i) washIn[i] = finiteOrZero(mono[i] + finiteOrZero(peerSum[i]));
     } else {
         std::copy_n(mono, n, washIn);
     }
@@ -298,7 +309,7 @@ void PhantomEngine::processBlock(const float* inL, const float* inR, const float
         store(meter, v + m * (target - v));
     };
     follow(s.localDryMeter, blockRms(mono, n));
-    follow(s.peerSumMeter, peerSum != nullptr ? finiteOrZero(blockRms(peerSum, n)) : 0.0f);
+    follow(s.peerSumMeter, peerSum != nullptr ? blockRmsOfFinite(peerSum, n) : 0.0f);
 
     // Harmonic cloud on the local mono.
     s.cloud.process(mono, s.harmonicOut.data(), n);
