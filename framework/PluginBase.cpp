@@ -94,6 +94,12 @@ void PluginBase::SendParameterValueFromUI(int paramIdx, double normalized) {
     if (HostLink* link = GetHostLink()) link->PerformEdit(paramIdx, param->GetNormalized());
 }
 
+void PluginBase::InformHostOfParamValueFromUI(int paramIdx) {
+    const Param* param = GetParam(paramIdx);
+    if (!param) return;
+    if (HostLink* link = GetHostLink()) link->PerformEdit(paramIdx, param->GetNormalized());
+}
+
 void PluginBase::EndInformHostOfParamChangeFromUI(int paramIdx) {
     if (!GetParam(paramIdx)) return;
     if (HostLink* link = GetHostLink()) link->EndEdit(paramIdx);

@@ -129,6 +129,9 @@ public:
     void BeginInformHostOfParamChangeFromUI(int paramIdx);
     void SendParameterValueFromUI(int paramIdx, double normalized);
     void EndInformHostOfParamChangeFromUI(int paramIdx);
+    // From the editor, inside a gesture: tells the host a value the plug-in has already set itself
+    // (no second set, no OnParamChange).
+    void InformHostOfParamValueFromUI(int paramIdx);
     // Tells the host that every parameter value may have changed.
     void NotifyAllParamValuesChanged();
 

@@ -92,7 +92,8 @@ double NembrixUI::currentNormalized(int index) const {
 void NembrixUI::applyPresetWithGestures(int presetIndex) {
     if (!plug) return;
     // The preset sets many parameters at once; the host hears each change as one complete gesture so
-    // that automation in write or touch mode records it.
+    // that automation in write or touch mode records it. The values are already set: the host is only
+    // told them, so the freshly applied preset does not read as modified.
     double before[32];
     const int count = std::min(plug->NParams(), 32);
     for (int i = 0; i < count; ++i) before[i] = plug->GetParam(i)->Value();
@@ -100,7 +101,7 @@ void NembrixUI::applyPresetWithGestures(int presetIndex) {
     for (int i = 0; i < count; ++i) {
         if (plug->GetParam(i)->Value() == before[i]) continue;
         plug->BeginInformHostOfParamChangeFromUI(i);
-        plug->SendParameterValueFromUI(i, currentNormalized(i));
+        plug->InformHostOfParamValueFromUI(i);
         plug->EndInformHostOfParamChangeFromUI(i);
     }
 }

@@ -337,6 +337,30 @@ TEST_F(Interaction, DeletingACopiedPresetRemovesTheCopyNotTheFileItsNameMapsTo) 
     EXPECT_EQ(stat(original.c_str(), &st), 0) << "the original must survive";
 }
 
+TEST_F(Interaction, PickingAPresetTellsTheHostEachChangeAndLeavesThePresetUnmodified) {
+    const int target = presetIndex("Monolith");
+    ASSERT_GE(target, 0);
+    click(448, 12);
+    ASSERT_TRUE(A::presetMenuOpen(ui));
+    drawPresetRows();
+    link.takeEdits();
+    click(400, 36.0f + 20.0f * static_cast<float>(target) + 10);
+
+    EXPECT_EQ(plug->presetMgr->currentIndex, target);
+    EXPECT_FALSE(plug->presetMgr->modified.load()) << "a freshly picked preset is not modified";
+    EXPECT_EQ(value(pid::kXYx), 1.0);
+    EXPECT_EQ(value(pid::kXYy), 1.0);
+    const auto edits = link.takeEdits();
+    ASSERT_FALSE(edits.empty());
+    ASSERT_EQ(edits.size() % 3, 0u);
+    for (size_t i = 0; i < edits.size(); i += 3) {
+        EXPECT_EQ(edits[i].kind, 'B');
+        EXPECT_EQ(edits[i + 1].kind, 'P');
+        EXPECT_EQ(edits[i + 2].kind, 'E');
+        EXPECT_EQ(edits[i + 1].value, norm(edits[i + 1].param)) << "the host hears the value that was set";
+    }
+}
+
 TEST_F(Interaction, GripKeepsTheAspectAndTellsTheHostFromSixPixels) {
     press(949, 611, 1000, 700);
     ASSERT_EQ(A::activeId(ui), ctl::kGrip);
