@@ -87,4 +87,3 @@ void BM_HarmonicCloudBlock(benchmark::State& state) {
 BENCHMARK(BM_HarmonicCloudBlock)->Arg(0)->Arg(1)->ArgName("offline");
 
 } // namespace
-

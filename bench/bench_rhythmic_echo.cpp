@@ -38,4 +38,3 @@ void BM_RhythmicEchoBlock(benchmark::State& state) {
 BENCHMARK(BM_RhythmicEchoBlock)->Arg(0)->Arg(1)->ArgName("freeze");
 
 } // namespace
-
