@@ -30,7 +30,8 @@ Nembrix::UndoSnapshot Nembrix::captureSnapshot() const {
 
 void Nembrix::applyUndoSnapshot(const UndoSnapshot& s) {
     const int n = std::min(static_cast<int>(s.values.size()), NParams());
-    for (int i = 0; i < n; ++i) GetParam(i)->Set(s.values[size_t(i)]);
+    for (int i = 0; i < n; ++i)
+        if (Param* param = GetParam(i)) param->Set(s.values[size_t(i)]);
     advOverrideMask.store(s.overrideMask & kAdvancedOverrideBits, std::memory_order_relaxed);
     pushAllParamsToEngine();
     // The editor side and the host re-read every value.
