@@ -1,5 +1,5 @@
 // The CLAP render extension ("clap.render"), declared here because the installed CLAP headers predate
-// it. Layout and values as the CLAP specification defines them; the test host uses the same declaration.
+// it. Layout and values are those of the published clap.render extension; the test host shares it.
 #pragma once
 
 #include "clap/plugin.h"

@@ -4,6 +4,7 @@
 #include "tests/formats/Subprocess.h"
 
 #include "presets/NembrixPresetMgr.h"
+#include "tools/ParamKeys.h"
 
 #include <gtest/gtest.h>
 
@@ -22,30 +23,6 @@ namespace nx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kKeys[23] = {"XYx",
-                               "XYy",
-                               "HarmonicLevel",
-                               "RhythmicLevel",
-                               "WashLevel",
-                               "ReturnLevel",
-                               "DryWet",
-                               "HP",
-                               "LP",
-                               "Mode",
-                               "LinkSlot",
-                               "Wow",
-                               "Bypass",
-                               "Character",
-                               "Saturation",
-                               "Darkness",
-                               "Ducking",
-                               "StereoWidth",
-                               "PredelayMs",
-                               "WashLp",
-                               "Freeze",
-                               "FreezeTonality",
-                               "RootNote"};
 
 struct Stereo {
     double rate = 0;
@@ -253,7 +230,8 @@ TEST_F(RenderFixture, PresetsByNameThenParametersOnTop) {
     store.factoryCount = int32_t(store.presets.size());
     std::vector<double> values = store.presets.at(0).values;
     values.at(6) = 0.0; // DryWet
-    ASSERT_TRUE(store.SaveUserPreset("Render Dry", values.data(), int32_t(values.size()), 0, kKeys));
+    ASSERT_TRUE(
+        store.SaveUserPreset("Render Dry", values.data(), int32_t(values.size()), 0, tools::kParamKeys));
 
     Stereo dry;
     ASSERT_TRUE(readStereo(melody, dry));

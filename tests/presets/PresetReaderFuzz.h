@@ -5,6 +5,7 @@
 #pragma once
 
 #include "presets/NembrixPresetMgr.h"
+#include "tests/presets/PresetKeys.h"
 
 #include <cmath>
 #include <cstddef>
@@ -14,36 +15,12 @@
 
 namespace nxfuzz {
 
-inline const char* const kFuzzKeys[23] = {"XYx",
-                                          "XYy",
-                                          "HarmonicLevel",
-                                          "RhythmicLevel",
-                                          "WashLevel",
-                                          "ReturnLevel",
-                                          "DryWet",
-                                          "HP",
-                                          "LP",
-                                          "Mode",
-                                          "LinkSlot",
-                                          "Wow",
-                                          "Bypass",
-                                          "Character",
-                                          "Saturation",
-                                          "Darkness",
-                                          "Ducking",
-                                          "StereoWidth",
-                                          "PredelayMs",
-                                          "WashLp",
-                                          "Freeze",
-                                          "FreezeTonality",
-                                          "RootNote"};
-
 inline nx::NembrixPresetMgr& FuzzManager() {
     static nx::NembrixPresetMgr* m = [] {
         auto* mgr = new nx::NembrixPresetMgr();
         mgr->LoadFactoryPresets();
         mgr->factoryCount = static_cast<int32_t>(mgr->presets.size());
-        mgr->paramKeys = kFuzzKeys;
+        mgr->paramKeys = nxtest::kKeys;
         return mgr;
     }();
     return *m;
@@ -68,8 +45,8 @@ inline std::string CheckPresetReader(const uint8_t* data, size_t size) {
     for (double v : p.values)
         if (!std::isfinite(v)) return "non-finite value";
 
-    const std::string text =
-        m.FormatPresetText(p.name, p.values.data(), int32_t(p.values.size()), p.advOverrideMask, kFuzzKeys);
+    const std::string text = m.FormatPresetText(p.name, p.values.data(), int32_t(p.values.size()),
+                                                p.advOverrideMask, nxtest::kKeys);
     m.presets.resize(base);
     m.LoadPresetText(text, "again.nxpreset");
     if (m.presets.size() != base + 1) return "written record not read back";

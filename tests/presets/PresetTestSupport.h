@@ -3,6 +3,7 @@
 #pragma once
 
 #include "presets/NembrixPresetMgr.h"
+#include "tests/presets/PresetKeys.h"
 
 #include <gtest/gtest.h>
 
@@ -19,31 +20,6 @@
 namespace nxtest {
 
 namespace fs = std::filesystem;
-
-// The parameter keys in table order, as the plug-in passes them.
-inline const char* const kKeys[23] = {"XYx",
-                                      "XYy",
-                                      "HarmonicLevel",
-                                      "RhythmicLevel",
-                                      "WashLevel",
-                                      "ReturnLevel",
-                                      "DryWet",
-                                      "HP",
-                                      "LP",
-                                      "Mode",
-                                      "LinkSlot",
-                                      "Wow",
-                                      "Bypass",
-                                      "Character",
-                                      "Saturation",
-                                      "Darkness",
-                                      "Ducking",
-                                      "StereoWidth",
-                                      "PredelayMs",
-                                      "WashLp",
-                                      "Freeze",
-                                      "FreezeTonality",
-                                      "RootNote"};
 
 enum Key { kXYx = 0, kXYy, kDryWet = 6, kHP = 7, kLP = 8, kMode = 9, kWow = 11, kCharacter = 13, kRoot = 22 };
 
